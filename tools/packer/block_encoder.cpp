@@ -292,14 +292,15 @@ void EncodeDefault(const uint8_t* data, size_t size, BlockCodeWriter& w) {
 }  // namespace
 
 size_t CompressBound(size_t size) {
-    // Every byte a literal: one control bit and the byte. The end code adds 6
-    // control bits and a byte, and the control bits take whole 32-bit words. No
-    // code yields fewer bytes than it takes bits and bytes, so nothing is larger.
-    // Past half the range the result could not be represented (nor allocated).
+    // No code takes more bits than literals for the same bytes (9 per byte), and the
+    // end code takes 14, so the codes of a block take at most 9n + 14 bits. Control
+    // bits are rounded up to whole 32-bit words, which adds less than 32 bits. Codes
+    // that spend more control bits per byte than literals can make a block need one
+    // word more than an all-literal one, so the word count is not bounded by n + 6.
+    // Past a ninth of the range the result could not be represented (nor allocated).
     constexpr size_t kMax = std::numeric_limits<size_t>::max();
-    if (size > kMax / 2) return kMax;
-    size_t words = size / 32 + (size % 32 + 6 + 31) / 32;
-    return size + 1 + 4 * words;
+    if (size > kMax / 9 - 64) return kMax;
+    return (9 * size + 14 + 31) / 8;
 }
 
 std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, CompressionLevel level) {

@@ -15,8 +15,8 @@ enum class CompressionLevel {
     Max,      // optimal parse over the format's exact bit costs
 };
 
-// Largest block any level produces for `size` input bytes: every byte a literal
-// (9 bits), the end code, and the control words that carry those bits.
+// An upper limit on the block any level produces for `size` input bytes: 9 bits
+// per byte, the end code, and the rounding of control bits to whole words.
 size_t CompressBound(size_t size);
 
 // Encodes `size` bytes at `data` as one block, closed by the end code, and returns

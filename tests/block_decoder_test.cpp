@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -171,6 +173,181 @@ TEST(BlockDecoder, FastPathsMatchLiteralReading) {
         ASSERT_EQ(out, reference) << "round " << round;
     }
 }
+
+// A random well-formed block with long literal runs (across control words) and
+// copies of every kind, and the bytes it stands for.
+struct RandomBlock {
+    Bytes block;
+    Bytes expected;
+};
+
+RandomBlock MakeRandomBlock(std::mt19937& rng, int codes) {
+    BlockBuilder b;
+    size_t produced = 0;
+    for (int i = 0; i < codes; ++i) {
+        uint32_t pick = rng() % 10;
+        if (produced == 0 || pick < 3) {
+            size_t run = rng() % 4 == 0 ? 1 + rng() % 80 : 1 + rng() % 4;
+            for (size_t j = 0; j < run; ++j) b.Literal(uint8_t(rng()));
+            produced += run;
+            continue;
+        }
+        uint32_t maxDistance = uint32_t(std::min<size_t>(produced, 8192));
+        uint32_t distance;
+        switch (rng() % 4) {
+            case 0: distance = 1 + rng() % std::min<uint32_t>(maxDistance, 8); break;
+            case 1: distance = 1 + rng() % std::min<uint32_t>(maxDistance, 20); break;
+            case 2: distance = maxDistance; break;
+            default: distance = 1 + rng() % maxDistance; break;
+        }
+        if (pick < 6 && distance <= 2303) {
+            b.Short(distance);
+            produced += 2;
+        } else {
+            uint32_t length = 3 + (rng() % 3 == 0 ? rng() % 280 : rng() % 40);
+            b.Long(distance, length);
+            produced += length;
+        }
+    }
+    b.End();
+    RandomBlock r{b.Bytes(), Bytes(produced)};
+    wq2::Decompress(r.expected.data(), r.block.data());
+    return r;
+}
+
+// Exact-size heap buffers on both sides, so that AddressSanitizer sees any read past
+// the block or write past the output, also where the unchecked bulk of a block
+// hands over to the checked decoding of its ends.
+TEST(BlockDecoder, RandomBlocksInExactBuffers) {
+    std::mt19937 rng(777);
+    for (int round = 0; round < 200; ++round) {
+        RandomBlock r = MakeRandomBlock(rng, 1 + int(rng() % 300));
+        auto src = std::make_unique<uint8_t[]>(r.block.size());
+        std::copy(r.block.begin(), r.block.end(), src.get());
+        auto dst = std::make_unique<uint8_t[]>(r.expected.size());
+        auto res = wq2::DecompressBounded(dst.get(), r.expected.size(), src.get(), r.block.size());
+        ASSERT_EQ(res.status, DecodeStatus::Ok) << "round " << round;
+        ASSERT_EQ(res.written, r.expected.size()) << "round " << round;
+        ASSERT_EQ(res.consumed, r.block.size()) << "round " << round;
+        ASSERT_TRUE(std::equal(r.expected.begin(), r.expected.end(), dst.get())) << "round " << round;
+    }
+}
+
+// Blocks whose last codes expand the most (long copies after literal runs of every
+// length and starting at every bit of a control word), decoded into an exact-size
+// output, from an exact-size block or one with bytes after its end code: the
+// decoder must stop writing whole chunks and reading ahead exactly where either
+// buffer runs out, whatever the alignment of the tail.
+TEST(BlockDecoder, ExpandingTailsInExactBuffers) {
+    for (size_t lead = 0; lead < 32; ++lead) {
+        for (size_t literals = 0; literals <= 40; ++literals) {
+            for (int copies : {1, 3}) {
+                for (uint32_t length : {255u, 282u}) {
+                    for (uint32_t distance : {1u, 16u}) {
+                        BlockBuilder b;
+                        for (size_t i = 0; i < 100 + lead; ++i) b.Literal(uint8_t(i * 7 + 1));
+                        b.Long(40, 282);
+                        for (size_t i = 0; i < literals; ++i) b.Literal(uint8_t(i));
+                        for (int i = 0; i < copies; ++i) b.Long(distance, length);
+                        b.End();
+                        const size_t size = 100 + lead + 282 + literals + copies * length;
+                        Bytes reference(size);
+                        wq2::Decompress(reference.data(), b.Bytes().data());
+                        // Cut short anywhere in its last 48 bytes, the block is truncated.
+                        if (copies == 3 && length == 282 && distance == 1) {
+                            const Bytes& whole = b.Bytes();
+                            for (size_t cut = 1; cut <= 48; ++cut) {
+                                const size_t len = whole.size() - cut;
+                                auto src = std::make_unique<uint8_t[]>(len);
+                                std::copy(whole.begin(), whole.begin() + long(len), src.get());
+                                auto dst = std::make_unique<uint8_t[]>(size);
+                                auto r = wq2::DecompressBounded(dst.get(), size, src.get(), len);
+                                ASSERT_EQ(r.status, DecodeStatus::TruncatedBlock)
+                                    << lead << " " << literals << " " << cut;
+                            }
+                        }
+                        for (size_t pad : {0, 64}) {
+                            Bytes block = Concat(b.Bytes(), Repeat(0x5A, pad));
+                            auto src = std::make_unique<uint8_t[]>(block.size());
+                            std::copy(block.begin(), block.end(), src.get());
+                            auto dst = std::make_unique<uint8_t[]>(size);
+                            auto r = wq2::DecompressBounded(dst.get(), size, src.get(), block.size());
+                            ASSERT_EQ(r.status, DecodeStatus::Ok) << lead << " " << literals << " "
+                                                                  << copies << " " << length << " "
+                                                                  << distance << " " << pad;
+                            ASSERT_TRUE(std::equal(reference.begin(), reference.end(), dst.get()))
+                                << lead << " " << literals << " " << copies << " " << length << " "
+                                << distance << " " << pad;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// With far more room than the block fills, the end code is met in the bulk of the
+// output: the block ends early, after all of its bytes and its exact output.
+TEST(BlockDecoder, EndCodeWithRoomToSpare) {
+    std::mt19937 rng(4242);
+    for (int round = 0; round < 100; ++round) {
+        RandomBlock r = MakeRandomBlock(rng, 1 + int(rng() % 300));
+        Bytes padded = Concat(r.block, Repeat(0xA5, 64));
+        Bytes out(r.expected.size() + 1000);
+        auto res = wq2::DecompressBounded(out.data(), out.size(), padded.data(), padded.size());
+        ASSERT_EQ(res.status, DecodeStatus::EndedEarly) << "round " << round;
+        ASSERT_EQ(res.written, r.expected.size()) << "round " << round;
+        ASSERT_EQ(res.consumed, r.block.size()) << "round " << round;
+        ASSERT_TRUE(std::equal(r.expected.begin(), r.expected.end(), out.begin())) << "round " << round;
+    }
+}
+
+// Faults far from both ends of the buffers are found where they are met, with the
+// output and block read up to that code.
+struct BulkFault {
+    const char* name;
+    size_t literalsBefore;
+    uint32_t distance;  // of the faulty code
+    uint32_t length;    // 2: a two-byte code, else a long code
+    DecodeStatus status;
+};
+
+std::ostream& operator<<(std::ostream& os, const BulkFault& f) { return os << f.name; }
+
+class BulkFaultTest : public testing::TestWithParam<BulkFault> {};
+
+TEST_P(BulkFaultTest, ReportsFaultWhereMet) {
+    const BulkFault& f = GetParam();
+    BlockBuilder b;
+    for (size_t i = 0; i < f.literalsBefore; ++i) b.Literal(uint8_t(i * 31));
+    if (f.length == 2) {
+        b.Short(f.distance);
+    } else {
+        b.Long(f.distance, f.length);
+    }
+    const size_t consumedThroughFault = b.Bytes().size();
+    for (int i = 0; i < 200; ++i) b.Literal(uint8_t(i));
+    b.End();
+    const Bytes& block = b.Bytes();
+    const size_t room = f.literalsBefore + 5000;
+    auto src = std::make_unique<uint8_t[]>(block.size());
+    std::copy(block.begin(), block.end(), src.get());
+    auto dst = std::make_unique<uint8_t[]>(room);
+    auto r = wq2::DecompressBounded(dst.get(), room, src.get(), block.size());
+    EXPECT_EQ(r.status, f.status) << wq2::DecodeStatusText(r.status);
+    EXPECT_EQ(r.written, f.literalsBefore);
+    EXPECT_EQ(r.consumed, consumedThroughFault);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, BulkFaultTest,
+    testing::Values(BulkFault{"short_one_too_far", 100, 101, 2, DecodeStatus::DistanceTooFar},
+                    BulkFault{"short_widest_too_far", 300, 2303, 2, DecodeStatus::DistanceTooFar},
+                    BulkFault{"long_one_too_far", 600, 601, 3, DecodeStatus::DistanceTooFar},
+                    BulkFault{"long_farthest_with_length_byte", 1000, 8192, 282,
+                              DecodeStatus::DistanceTooFar},
+                    BulkFault{"long_class_boundary", 2000, 4097, 26, DecodeStatus::DistanceTooFar}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 struct Malformed {
     const char* name;

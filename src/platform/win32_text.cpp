@@ -1,0 +1,241 @@
+// Text in code page 932, the formatter and heap blocks.
+#include <cstdlib>
+#include <cstring>
+
+#include "win32_files.h"
+
+namespace {
+
+bool IsLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+unsigned char FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
+
+// Compares character by character, so that a two-byte character's second
+// byte (which may look like an ASCII letter or "\") is never folded.
+int Compare(LPCSTR a, LPCSTR b, bool ignoreCase) {
+    const auto* x = reinterpret_cast<const unsigned char*>(a ? a : "");
+    const auto* y = reinterpret_cast<const unsigned char*>(b ? b : "");
+    bool inCharacter = false;  // x and y are at a second byte
+    for (;; ++x, ++y) {
+        unsigned char cx = (ignoreCase && !inCharacter) ? FoldAscii(*x) : *x;
+        unsigned char cy = (ignoreCase && !inCharacter) ? FoldAscii(*y) : *y;
+        if (cx != cy) {
+            return cx < cy ? -1 : 1;
+        }
+        if (cx == 0) {
+            return 0;
+        }
+        inCharacter = !inCharacter && IsLead(*x);
+    }
+}
+
+// ---- The formatter: an output cursor that stops at the cap.
+
+constexpr std::size_t kFormatCap = 1024;  // bytes, the terminator included
+
+struct Output {
+    char* out;
+    std::size_t length = 0;
+
+    void Put(char c) {
+        if (length < kFormatCap - 1) {
+            out[length++] = c;
+        }
+    }
+    void Put(const char* text, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            Put(text[i]);
+        }
+    }
+    void Pad(char c, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            Put(c);
+        }
+    }
+};
+
+struct Spec {
+    bool left = false;
+    bool zero = false;
+    std::size_t width = 0;
+    long precision = -1;
+};
+
+// Reads flags, width, precision and size letters; returns the conversion
+// letter's position.
+const char* ParseSpec(const char* f, Spec& spec) {
+    for (;; ++f) {
+        if (*f == '-') {
+            spec.left = true;
+        } else if (*f == '0') {
+            spec.zero = true;
+        } else {
+            break;
+        }
+    }
+    for (; *f >= '0' && *f <= '9'; ++f) {
+        spec.width = spec.width < kFormatCap ? spec.width * 10 + static_cast<std::size_t>(*f - '0') : spec.width;
+    }
+    if (*f == '.') {
+        spec.precision = 0;
+        for (++f; *f >= '0' && *f <= '9'; ++f) {
+            spec.precision = spec.precision < static_cast<long>(kFormatCap) ? spec.precision * 10 + (*f - '0')
+                                                                            : spec.precision;
+        }
+    }
+    // "l" and "h" change nothing: an int and a long are both 32 bits on Windows.
+    while (*f == 'l' || *f == 'h') {
+        ++f;
+    }
+    return f;
+}
+
+// Writes sign and digits padded to the width: zeros go between the sign
+// and the digits, spaces before the sign (or after everything with "-").
+void PutNumber(Output& out, const Spec& spec, bool negative, unsigned long value, unsigned base, bool upper) {
+    char digits[24];
+    std::size_t count = 0;
+    const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    do {
+        digits[count++] = set[value % base];
+        value /= base;
+    } while (value != 0);
+    std::size_t length = count + (negative ? 1 : 0);
+    std::size_t pad = spec.width > length ? spec.width - length : 0;
+    if (!spec.left && !spec.zero) {
+        out.Pad(' ', pad);
+    }
+    if (negative) {
+        out.Put('-');
+    }
+    if (!spec.left && spec.zero) {
+        out.Pad('0', pad);
+    }
+    while (count > 0) {
+        out.Put(digits[--count]);
+    }
+    if (spec.left) {
+        out.Pad(' ', pad);
+    }
+}
+
+void PutText(Output& out, const Spec& spec, const char* text, std::size_t length) {
+    if (spec.precision >= 0 && length > static_cast<std::size_t>(spec.precision)) {
+        length = static_cast<std::size_t>(spec.precision);
+    }
+    std::size_t pad = spec.width > length ? spec.width - length : 0;
+    if (!spec.left) {
+        out.Pad(spec.zero ? '0' : ' ', pad);
+    }
+    out.Put(text, length);
+    if (spec.left) {
+        out.Pad(' ', pad);
+    }
+}
+
+}  // namespace
+
+LPSTR WINAPI lstrcpyA(LPSTR dest, LPCSTR src) {
+    if (!dest || !src) {
+        return nullptr;
+    }
+    return std::strcpy(dest, src);
+}
+
+LPSTR WINAPI lstrcatA(LPSTR dest, LPCSTR src) {
+    if (!dest || !src) {
+        return nullptr;
+    }
+    return std::strcat(dest, src);
+}
+
+int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
+
+int WINAPI lstrcmpA(LPCSTR a, LPCSTR b) { return Compare(a, b, false); }
+
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return Compare(a, b, true); }
+
+LPSTR WINAPI CharNextA(LPCSTR text) {
+    if (!text || *text == '\0') {
+        return const_cast<LPSTR>(text);
+    }
+    bool pair = IsLead(static_cast<unsigned char>(text[0])) && text[1] != '\0';
+    return const_cast<LPSTR>(text + (pair ? 2 : 1));
+}
+
+BOOL WINAPI IsDBCSLeadByte(BYTE testChar) { return IsLead(testChar) ? TRUE : FALSE; }
+
+int WINAPI wvsprintfA(LPSTR out, LPCSTR format, va_list args) {
+    Output o{out};
+    for (const char* f = format; f && *f;) {
+        if (*f != '%') {
+            o.Put(*f++);
+            continue;
+        }
+        Spec spec;
+        f = ParseSpec(f + 1, spec);
+        const char conversion = *f;
+        if (conversion == '\0') {
+            break;
+        }
+        ++f;
+        switch (conversion) {
+        case 's': {
+            const char* text = va_arg(args, const char*);
+            text = text ? text : "(null)";
+            PutText(o, spec, text, std::strlen(text));
+            break;
+        }
+        case 'c': {
+            const char c = static_cast<char>(va_arg(args, int));
+            PutText(o, spec, &c, 1);
+            break;
+        }
+        case 'd':
+        case 'i': {
+            const int value = va_arg(args, int);
+            const long wide = value;
+            PutNumber(o, spec, wide < 0, static_cast<unsigned long>(wide < 0 ? -wide : wide), 10, false);
+            break;
+        }
+        case 'u':
+            PutNumber(o, spec, false, va_arg(args, unsigned), 10, false);
+            break;
+        case 'x':
+        case 'X':
+            PutNumber(o, spec, false, va_arg(args, unsigned), 16, conversion == 'X');
+            break;
+        default:  // "%%", and any other letter, stands for itself
+            o.Put(conversion);
+            break;
+        }
+    }
+    out[o.length] = '\0';
+    return static_cast<int>(o.length);
+}
+
+int WINAPIV wsprintfA(LPSTR out, LPCSTR format, ...) {
+    va_list args;
+    va_start(args, format);
+    int length = wvsprintfA(out, format, args);
+    va_end(args);
+    return length;
+}
+
+HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
+    if (flags & GMEM_MOVEABLE) {
+        SetLastError(ERROR_INVALID_PARAMETER);  // only fixed blocks: callers use the pointer directly
+        return nullptr;
+    }
+    const SIZE_T size = bytes == 0 ? 1 : bytes;
+    void* block = (flags & GMEM_ZEROINIT) ? std::calloc(1, size) : std::malloc(size);
+    if (!block) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return block;
+}
+
+HGLOBAL WINAPI GlobalFree(HGLOBAL memory) {
+    std::free(memory);
+    return nullptr;
+}

@@ -1,0 +1,24 @@
+#include "updater_state.h"
+
+#include <cstring>
+
+#include "startup.h"
+
+UpdaterState Updater;
+
+void ResetUpdaterState() {
+    std::memset(&Updater, 0, sizeof Updater);
+    lstrcpyA(Updater.Caption, "UPDATE");
+}
+
+void ShowErrorBox(const char* text) {
+    MessageBoxA(Updater.WizardWindow, text, Updater.Caption, MB_ICONERROR);
+}
+
+void CleanUp() {
+    if (Updater.PayloadArchive != nullptr) {
+        GlobalFree(Updater.PayloadArchive);
+        Updater.PayloadArchive = nullptr;
+    }
+    if (Updater.TempSettingsPath[0] != '\0') DeleteFileA(Updater.TempSettingsPath);
+}

@@ -4,7 +4,7 @@
 # extracted files equal the originals.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh cmake ninja-build g++ pkg-config libgtest-dev
+bash scripts/deps.sh cmake ninja-build g++ pkg-config libgtest-dev libgtk-3-dev
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=Release
 
 wq2=build/bin/wq2

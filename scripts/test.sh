@@ -4,7 +4,8 @@
 # build, which must compile. Run from anywhere; exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh cmake ninja-build g++ pkg-config libgtest-dev g++-mingw-w64-x86-64
+bash scripts/deps.sh cmake ninja-build g++ pkg-config libgtest-dev libgtk-3-dev g++-mingw-w64-x86-64 \
+  xvfb xdotool x11-utils imagemagick time python3 fonts-ipafont-gothic
 
 echo "== optimised build and tests"
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=Release

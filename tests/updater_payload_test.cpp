@@ -2,6 +2,7 @@
 // prefix whose drive C: is a temporary folder. Error boxes are recorded, not shown.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,6 +91,7 @@ protected:
         image_.assign(s.begin(), s.end());
         Updater.PayloadImage = image_.data();
         Updater.PayloadSize = uint32_t(image_.size());
+        if (Updater.PayloadArchive != nullptr) GlobalFree(Updater.PayloadArchive);
         Updater.PayloadArchive = OpenPayloadArchive();
         ASSERT_NE(Updater.PayloadArchive, nullptr);
     }
@@ -241,6 +243,58 @@ TEST_F(UpdaterPayload, DiskFreeSpaceAnswersForADrive) {
     uint64_t untouched = 42;
     EXPECT_EQ(DiskFreeSpace("Q:", &untouched, nullptr, nullptr), 0);
     EXPECT_EQ(untouched, 42u);
+}
+
+// Drive D: on a small file system of its own, so free space and a full disk are
+// real. Needs root (as the test command runs); skipped elsewhere.
+class SmallDrive : public UpdaterPayload {
+protected:
+    static constexpr size_t kDriveBytes = 64 * 1024;
+
+    void SetUp() override {
+        UpdaterPayload::SetUp();
+        fs::create_directory(root_ / "d");
+        std::string options = "size=" + std::to_string(kDriveBytes);
+        if (mount("tmpfs", (root_ / "d").c_str(), "tmpfs", 0, options.c_str()) != 0) {
+            GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+        }
+        mounted_ = true;
+        fs::create_directory_symlink(root_ / "d", root_ / "prefix" / "dosdevices" / "d:");
+    }
+
+    void TearDown() override {
+        if (mounted_) umount((root_ / "d").c_str());
+        UpdaterPayload::TearDown();
+    }
+
+    bool mounted_ = false;
+};
+
+TEST_F(SmallDrive, FreeSpaceEqualToTheContentPassesOneByteMoreFails) {
+    Pack({{"UPDATE.INI", {1}, true},
+          {"fits.bin", Bytes(kDriveBytes, 7), true},
+          {"over.bin", Bytes(kDriveBytes + 1, 7), true}});
+    EXPECT_EQ(ExtractEntryToFile("over.bin", "D:\\over.bin", 0), 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "ディスク容量が足りません。D: ドライブに 1 バイトの空き容量が必要です");
+    EXPECT_EQ(boxes[0].caption, "UPDATE");
+    EXPECT_FALSE(fs::exists(root_ / "d" / "over.bin"));
+    boxes.clear();
+    EXPECT_EQ(ExtractEntryToFile("fits.bin", "D:\\fits.bin", 0), 1);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(fs::file_size(root_ / "d" / "fits.bin"), kDriveBytes);
+}
+
+TEST_F(SmallDrive, WriteThatFillsTheDiskKeepsTheOldFileAndLeavesNoTemporary) {
+    Bytes old(20000, 'o');
+    std::ofstream(root_ / "d" / "game.dat", std::ios::binary).write(reinterpret_cast<const char*>(old.data()), long(old.size()));
+    // Room for the old file, but not for it and a 50 KB new one side by side.
+    Bytes fresh(50000, 'n');
+    EXPECT_EQ(WriteWholeFile("D:\\game.dat", fresh.data(), uint32_t(fresh.size()), nullptr), 0);
+    EXPECT_EQ(Read(root_ / "d" / "game.dat"), old);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(root_ / "d")) names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"game.dat"});
 }
 
 TEST(AppendPathComponent, JoinsLikeTheUpdater) {

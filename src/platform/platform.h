@@ -11,5 +11,6 @@
 #else
 #include "win32_types.h"
 #include "win32_files.h"
+#include "win32_resources.h"
 #include "win32_ui.h"
 #endif

@@ -19,6 +19,7 @@
 
 #include "block_decoder.h"
 #include "block_encoder.h"
+#include "make_updater.h"
 #include "native_names.h"
 #include "payload_format.h"
 #include "payload_reader.h"
@@ -1007,6 +1008,40 @@ int RunExtract(const ParsedArgs& args, Console& console) {
 }
 
 // ---------------------------------------------------------------------------------
+// make-updater
+
+int RunMakeUpdater(const ParsedArgs& args, Console& console) {
+    const char* const command = "make-updater";
+    const std::optional<std::string> target = args.Value("target");
+    if (target && *target == "windows") {
+        return UsageError(console.err,
+                          "make-updater --target windows is not available yet; only linux is",
+                          command);
+    }
+    if (target && *target != "linux") {
+        return UsageError(console.err, "unknown target " + Quoted(*target) + " (linux)", command);
+    }
+    const std::optional<std::string> payload = args.Value("payload");
+    const std::optional<std::string> output = args.Value("output");
+    const std::optional<std::string> stub = args.Value("stub");
+    if (!payload || payload->empty()) {
+        return UsageError(console.err, "make-updater needs --payload P.wq2", command);
+    }
+    if (!output || output->empty()) {
+        return UsageError(console.err, "make-updater needs -o OUT", command);
+    }
+    if (stub && stub->empty()) return UsageError(console.err, "--stub needs a path", command);
+    if (!args.operands.empty()) {
+        return UsageError(console.err, "unexpected argument " + Quoted(args.operands[0]), command);
+    }
+    MakeUpdaterRequest request;
+    request.payload = PathFromArgument(*payload);
+    request.output = PathFromArgument(*output);
+    request.stub = stub ? PathFromArgument(*stub) : DefaultUpdaterStub();
+    return MakeUpdater(request, console.out, console.err);
+}
+
+// ---------------------------------------------------------------------------------
 // Help and dispatch
 
 constexpr const char* kToolHelp =
@@ -1018,6 +1053,7 @@ constexpr const char* kToolHelp =
     "  list      list an archive's entries\n"
     "  verify    check an archive and decode every entry\n"
     "  extract   write an archive's entries to files\n"
+    "  make-updater  join the updater program and a payload into one executable\n"
     "  help      show a command's options\n"
     "\n"
     "Run 'wq2 help COMMAND' (or 'wq2 COMMAND --help') for a command's options.\n"
@@ -1061,6 +1097,20 @@ constexpr const char* kExtractHelp =
     "                         missing)\n"
     "  -h, --help             show this help\n";
 
+constexpr const char* kMakeUpdaterHelp =
+    "Usage: wq2 make-updater --payload P.wq2 -o OUT [--stub PATH] [--target linux]\n"
+    "Writes OUT: the Linux updater program carrying the archive P.wq2 as its payload\n"
+    "(resource \"UPDATE\", id 102, language 1041), mode 0755. A payload the program\n"
+    "already carries is replaced, so an updater made before can serve as the program.\n"
+    "\n"
+    "      --payload P.wq2    the archive to carry; it must open as a WQ2 archive\n"
+    "  -o, --output OUT       the updater to write; an existing OUT is replaced only\n"
+    "                         when all of it was written\n"
+    "      --stub PATH        the updater program (default: 'updater' in the folder\n"
+    "                         that holds wq2)\n"
+    "      --target linux     the only target for now\n"
+    "  -h, --help             show this help\n";
+
 const std::vector<Command>& Commands() {
     static const std::vector<Command> kCommands = {
         {"pack", kPackHelp,
@@ -1070,6 +1120,9 @@ const std::vector<Command>& Commands() {
         {"list", kListHelp, {}, RunList},
         {"verify", kVerifyHelp, {}, RunVerify},
         {"extract", kExtractHelp, {{'C', "directory", true}}, RunExtract},
+        {"make-updater", kMakeUpdaterHelp,
+         {{0, "payload", true}, {'o', "output", true}, {0, "stub", true}, {0, "target", true}},
+         RunMakeUpdater},
     };
     return kCommands;
 }

@@ -1,0 +1,74 @@
+#include "gtk_message_box.h"
+
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <string>
+
+#include "path_map.h"
+
+namespace wq2::platform {
+namespace {
+
+// Every window of the updater carries this class, so another copy can find it.
+constexpr char kWindowClass[] = "Wq2Updater";
+
+// Text for the desktop: code page 932 converted to UTF-8; a byte that does not
+// convert becomes "?" rather than losing the whole message.
+std::string Readable(LPCSTR text) {
+    std::string out;
+    if (text == nullptr) return out;
+    if (Cp932ToUtf8(text, out)) return out;
+    out.clear();
+    for (const char* p = text; *p != '\0'; ++p) out += (static_cast<unsigned char>(*p) < 0x80) ? *p : '?';
+    return out;
+}
+
+GtkMessageType IconFor(UINT type) {
+    switch (type & 0xF0u) {
+        case MB_ICONERROR: return GTK_MESSAGE_ERROR;
+        case MB_ICONQUESTION: return GTK_MESSAGE_QUESTION;
+        case MB_ICONWARNING: return GTK_MESSAGE_WARNING;
+        case MB_ICONINFORMATION: return GTK_MESSAGE_INFO;
+        default: return GTK_MESSAGE_OTHER;
+    }
+}
+
+void DrainEvents() {
+    while (gtk_events_pending()) gtk_main_iteration();
+}
+
+}  // namespace
+
+bool StartDesktop() {
+    static int state = 0;  // 0 not tried, 1 running, 2 no display
+    if (state == 0) {
+        state = gtk_init_check(nullptr, nullptr) ? 1 : 2;
+        // Only takes effect once GTK is initialised.
+        if (state == 1) gdk_set_program_class(kWindowClass);
+    }
+    return state == 1;
+}
+
+int DesktopMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    bool withCancel = (type & 0xFu) == MB_OKCANCEL;
+    if (!StartDesktop()) {
+        std::fprintf(stderr, "[%s] %s\n", Readable(caption).c_str(), Readable(text).c_str());
+        return IDOK;
+    }
+    // The owner's window joins once the wizard exists; until then a box stands alone.
+    GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, IconFor(type), GTK_BUTTONS_NONE,
+                                               "%s", Readable(text).c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), Readable(caption).c_str());
+    gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+    gtk_dialog_add_button(GTK_DIALOG(dialog), "OK", GTK_RESPONSE_OK);
+    if (withCancel) gtk_dialog_add_button(GTK_DIALOG(dialog), "キャンセル", GTK_RESPONSE_CANCEL);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+    DrainEvents();
+    if (response == GTK_RESPONSE_OK) return IDOK;
+    return withCancel ? IDCANCEL : IDOK;
+}
+
+}  // namespace wq2::platform

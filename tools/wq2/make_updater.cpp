@@ -1,0 +1,211 @@
+#include "make_updater.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "../../src/platform/resource_table.h"
+#include "native_names.h"
+#include "payload_reader.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace wq2 {
+namespace {
+
+namespace fs = std::filesystem;
+namespace res = wq2::resources;
+
+constexpr int kExitOk = 0;
+constexpr int kExitBadData = 1;
+
+// Where the updater looks for its payload: type "UPDATE", id 102, Japanese.
+constexpr uint16_t kPayloadId = 102;
+constexpr uint16_t kPayloadLanguage = 1041;
+constexpr const char* kPayloadType = "UPDATE";
+
+constexpr size_t kCopyChunk = size_t(1) << 20;
+
+void PrintError(std::ostream& err, const std::string& message) { err << "wq2: " << message << '\n'; }
+
+// The whole payload, checked as the updater's reader will open it. An archive's
+// offsets are 32-bit, so it is below 4 GiB.
+bool ReadPayload(const fs::path& path, std::ostream& err, std::vector<uint8_t>* image) {
+    std::ifstream in(path, std::ios::binary);
+    std::error_code error;
+    const uint64_t size = fs::is_regular_file(path, error) ? fs::file_size(path, error) : 0;
+    if (!in || error || !fs::is_regular_file(path, error)) {
+        PrintError(err, DisplayPath(path) + ": cannot be opened for reading");
+        return false;
+    }
+    if (size > res::kMaxDataSize) {
+        PrintError(err, DisplayPath(path) + ": not a usable archive: larger than 4 GiB");
+        return false;
+    }
+    image->resize(size_t(size));
+    if (!in.read(reinterpret_cast<char*>(image->data()), std::streamsize(size))) {
+        PrintError(err, DisplayPath(path) + ": cannot be read");
+        return false;
+    }
+    size_t blockSize = 0;
+    ArchiveStatus status = MeasureArchive(image->data(), image->size(), &blockSize);
+    if (status == ArchiveStatus::Ok) {
+        std::vector<uint8_t> block(blockSize);
+        status = LoadArchiveDirectory(image->data(), image->size(), block.data(), blockSize);
+    }
+    if (status != ArchiveStatus::Ok) {
+        PrintError(err, DisplayPath(path) + ": not a usable archive: " + ArchiveStatusText(status));
+        return false;
+    }
+    return true;
+}
+
+// The stub's size without a resource table a previous run appended, so that a
+// payload is replaced rather than stacked. A trailer that does not check out is
+// no table: the file is taken whole.
+bool MeasureStub(std::ifstream& stub, uint64_t fileSize, uint64_t* stubSize) {
+    *stubSize = fileSize;
+    if (fileSize < res::kTrailerSize) return true;
+    uint8_t trailer[res::kTrailerSize];
+    if (!stub.seekg(std::streamoff(fileSize - res::kTrailerSize)) ||
+        !stub.read(reinterpret_cast<char*>(trailer), sizeof trailer)) {
+        return false;
+    }
+    res::Trailer found;
+    if (res::ReadTrailer(trailer, fileSize, &found)) *stubSize = found.tableStart;
+    return stub.seekg(0).good();
+}
+
+bool CopyBytes(std::ifstream& in, std::ofstream& out, uint64_t size) {
+    std::vector<char> buffer(size_t(std::min<uint64_t>(size, kCopyChunk)));
+    while (size > 0) {
+        const size_t chunk = size_t(std::min<uint64_t>(size, buffer.size()));
+        if (!in.read(buffer.data(), std::streamsize(chunk)) ||
+            !out.write(buffer.data(), std::streamsize(chunk))) {
+            return false;
+        }
+        size -= chunk;
+    }
+    return true;
+}
+
+void WriteZeros(std::ofstream& out, uint64_t count) {
+    static const char kZeros[4096] = {};
+    while (count > 0) {
+        const size_t chunk = size_t(std::min<uint64_t>(count, sizeof kZeros));
+        out.write(kZeros, std::streamsize(chunk));
+        count -= chunk;
+    }
+}
+
+// The file being built beside the output; removed unless it was moved into place.
+class PartialFile {
+public:
+    explicit PartialFile(fs::path path) : path_(std::move(path)) {}
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+    ~PartialFile() {
+        std::error_code ignored;
+        if (!kept_) fs::remove(path_, ignored);
+    }
+    const fs::path& Path() const { return path_; }
+    bool MoveTo(const fs::path& target) {
+#ifdef _WIN32
+        kept_ = MoveFileExW(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+        std::error_code error;
+        fs::rename(path_, target, error);
+        kept_ = !error;
+#endif
+        return kept_;
+    }
+
+private:
+    fs::path path_;
+    bool kept_ = false;
+};
+
+}  // namespace
+
+fs::path DefaultUpdaterStub() {
+#ifdef _WIN32
+    std::wstring name(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, name.data(), DWORD(name.size()));
+    name.resize(length);
+    return fs::path(name).parent_path() / "updater";
+#else
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return (error ? fs::path(".") : self.parent_path()) / "updater";
+#endif
+}
+
+int MakeUpdater(const MakeUpdaterRequest& request, std::ostream& out, std::ostream& err) {
+    std::vector<uint8_t> payload;
+    if (!ReadPayload(request.payload, err, &payload)) return kExitBadData;
+
+    std::error_code error;
+    std::ifstream stub(request.stub, std::ios::binary);
+    const uint64_t stubFileSize =
+        fs::is_regular_file(request.stub, error) ? fs::file_size(request.stub, error) : 0;
+    uint64_t stubSize = 0;
+    if (!stub || error || !fs::is_regular_file(request.stub, error) ||
+        !MeasureStub(stub, stubFileSize, &stubSize)) {
+        PrintError(err, DisplayPath(request.stub) + ": the updater program cannot be read");
+        return kExitBadData;
+    }
+
+    res::TablePlan plan;
+    const res::ResourceSpec resource{{0, kPayloadType}, {kPayloadId, ""}, kPayloadLanguage,
+                                     payload.size()};
+    if (!res::PlanTable(stubSize, {resource}, &plan)) {
+        PrintError(err, DisplayPath(request.payload) + ": too large to carry");
+        return kExitBadData;
+    }
+
+    fs::path partialPath = request.output;
+    partialPath += ".partial";
+    PartialFile partial(partialPath);
+    std::ofstream file(partial.Path(), std::ios::binary | std::ios::trunc);
+    if (!file) {
+        PrintError(err, DisplayPath(partial.Path()) + ": cannot be created");
+        return kExitBadData;
+    }
+    if (!CopyBytes(stub, file, stubSize)) {
+        PrintError(err, DisplayPath(request.stub) + ": cannot be copied");
+        return kExitBadData;
+    }
+    WriteZeros(file, plan.dataOffsets[0] - stubSize);
+    file.write(reinterpret_cast<const char*>(payload.data()), std::streamsize(payload.size()));
+    file.write(reinterpret_cast<const char*>(plan.tail.data()), std::streamsize(plan.tail.size()));
+    file.close();
+    if (file.fail()) {
+        PrintError(err, DisplayPath(partial.Path()) + ": write failed");
+        return kExitBadData;
+    }
+    using fs::perms;
+    fs::permissions(partial.Path(),
+                    perms::owner_all | perms::group_read | perms::group_exec | perms::others_read |
+                        perms::others_exec,
+                    error);
+    if (error) {
+        PrintError(err, DisplayPath(partial.Path()) + ": cannot be made executable");
+        return kExitBadData;
+    }
+    stub.close();
+    if (!partial.MoveTo(request.output)) {
+        PrintError(err, DisplayPath(request.output) + ": cannot be replaced");
+        return kExitBadData;
+    }
+    out << "made updater " << DisplayPath(request.output) << ": program " << stubSize
+        << " bytes + payload " << payload.size() << " bytes -> " << plan.FileSize() << " bytes\n";
+    return kExitOk;
+}
+
+}  // namespace wq2

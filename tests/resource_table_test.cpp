@@ -25,6 +25,7 @@
 #include "win32_files.h"
 #include "win32_resources.h"
 #include "wq2_commands.h"
+#include "wq2_run.h"
 
 namespace {
 
@@ -33,11 +34,7 @@ namespace res = wq2::resources;
 
 constexpr uint64_t kGiB = uint64_t(1) << 30;
 
-struct RunResult {
-    int code;
-    std::string out;
-    std::string err;
-};
+using wq2test::RunResult;
 
 std::string Noise(size_t size, unsigned seed) {
     std::mt19937 random(seed);
@@ -85,16 +82,7 @@ protected:
         return path;
     }
 
-    RunResult Run(const std::vector<std::string>& args) {
-        std::vector<std::string> storage = {"wq2"};
-        storage.insert(storage.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : storage) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        std::ostringstream out, err;
-        const int code = wq2::RunWq2(int(storage.size()), argv.data(), out, err);
-        return {code, out.str(), err.str()};
-    }
+    RunResult Run(const std::vector<std::string>& args) { return wq2test::RunTool(args); }
 
     // A small stored archive, so its bytes are easy to tell apart.
     fs::path MakeArchive(const std::string& relative, const std::string& content) {

@@ -20,16 +20,13 @@
 #include "payload_reader.h"
 #include "payload_writer.h"
 #include "wq2_commands.h"
+#include "wq2_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-    int code;
-    std::string out;
-    std::string err;
-};
+using wq2test::RunResult;
 
 struct Entry {
     std::string name;
@@ -100,16 +97,7 @@ protected:
 
     fs::path Path(const std::string& relative) const { return root_ / relative; }
 
-    RunResult Run(const std::vector<std::string>& args) {
-        std::vector<std::string> storage = {"wq2"};
-        storage.insert(storage.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : storage) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        std::ostringstream out, err;
-        const int code = wq2::RunWq2(int(storage.size()), argv.data(), out, err);
-        return {code, out.str(), err.str()};
-    }
+    RunResult Run(const std::vector<std::string>& args) { return wq2test::RunTool(args); }
 
     fs::path WriteFile(const std::string& relative, const std::string& bytes) {
         const fs::path path = Path(relative);

@@ -54,7 +54,7 @@ struct Output {
     }
 };
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool zero = false;
     std::size_t width = 0;
@@ -63,24 +63,24 @@ struct Spec {
 
 // Reads flags, width, precision and size letters; returns the conversion
 // letter's position.
-const char* ParseSpec(const char* f, Spec& spec) {
+const char* ParseConversion(const char* f, Conversion& conv) {
     for (;; ++f) {
         if (*f == '-') {
-            spec.left = true;
+            conv.left = true;
         } else if (*f == '0') {
-            spec.zero = true;
+            conv.zero = true;
         } else {
             break;
         }
     }
     for (; *f >= '0' && *f <= '9'; ++f) {
-        spec.width = spec.width < kFormatCap ? spec.width * 10 + static_cast<std::size_t>(*f - '0') : spec.width;
+        conv.width = conv.width < kFormatCap ? conv.width * 10 + static_cast<std::size_t>(*f - '0') : conv.width;
     }
     if (*f == '.') {
-        spec.precision = 0;
+        conv.precision = 0;
         for (++f; *f >= '0' && *f <= '9'; ++f) {
-            spec.precision = spec.precision < static_cast<long>(kFormatCap) ? spec.precision * 10 + (*f - '0')
-                                                                            : spec.precision;
+            conv.precision = conv.precision < static_cast<long>(kFormatCap) ? conv.precision * 10 + (*f - '0')
+                                                                            : conv.precision;
         }
     }
     // "l" and "h" change nothing: an int and a long are both 32 bits on Windows.
@@ -92,7 +92,7 @@ const char* ParseSpec(const char* f, Spec& spec) {
 
 // Writes sign and digits padded to the width: zeros go between the sign
 // and the digits, spaces before the sign (or after everything with "-").
-void PutNumber(Output& out, const Spec& spec, bool negative, unsigned long value, unsigned base, bool upper) {
+void PutNumber(Output& out, const Conversion& conv, bool negative, unsigned long value, unsigned base, bool upper) {
     char digits[24];
     std::size_t count = 0;
     const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
@@ -101,34 +101,34 @@ void PutNumber(Output& out, const Spec& spec, bool negative, unsigned long value
         value /= base;
     } while (value != 0);
     std::size_t length = count + (negative ? 1 : 0);
-    std::size_t pad = spec.width > length ? spec.width - length : 0;
-    if (!spec.left && !spec.zero) {
+    std::size_t pad = conv.width > length ? conv.width - length : 0;
+    if (!conv.left && !conv.zero) {
         out.Pad(' ', pad);
     }
     if (negative) {
         out.Put('-');
     }
-    if (!spec.left && spec.zero) {
+    if (!conv.left && conv.zero) {
         out.Pad('0', pad);
     }
     while (count > 0) {
         out.Put(digits[--count]);
     }
-    if (spec.left) {
+    if (conv.left) {
         out.Pad(' ', pad);
     }
 }
 
-void PutText(Output& out, const Spec& spec, const char* text, std::size_t length) {
-    if (spec.precision >= 0 && length > static_cast<std::size_t>(spec.precision)) {
-        length = static_cast<std::size_t>(spec.precision);
+void PutText(Output& out, const Conversion& conv, const char* text, std::size_t length) {
+    if (conv.precision >= 0 && length > static_cast<std::size_t>(conv.precision)) {
+        length = static_cast<std::size_t>(conv.precision);
     }
-    std::size_t pad = spec.width > length ? spec.width - length : 0;
-    if (!spec.left) {
-        out.Pad(spec.zero ? '0' : ' ', pad);
+    std::size_t pad = conv.width > length ? conv.width - length : 0;
+    if (!conv.left) {
+        out.Pad(conv.zero ? '0' : ' ', pad);
     }
     out.Put(text, length);
-    if (spec.left) {
+    if (conv.left) {
         out.Pad(' ', pad);
     }
 }
@@ -172,8 +172,8 @@ int WINAPI wvsprintfA(LPSTR out, LPCSTR format, va_list args) {
             o.Put(*f++);
             continue;
         }
-        Spec spec;
-        f = ParseSpec(f + 1, spec);
+        Conversion conv;
+        f = ParseConversion(f + 1, conv);
         const char conversion = *f;
         if (conversion == '\0') {
             break;
@@ -183,27 +183,27 @@ int WINAPI wvsprintfA(LPSTR out, LPCSTR format, va_list args) {
         case 's': {
             const char* text = va_arg(args, const char*);
             text = text ? text : "(null)";
-            PutText(o, spec, text, std::strlen(text));
+            PutText(o, conv, text, std::strlen(text));
             break;
         }
         case 'c': {
             const char c = static_cast<char>(va_arg(args, int));
-            PutText(o, spec, &c, 1);
+            PutText(o, conv, &c, 1);
             break;
         }
         case 'd':
         case 'i': {
             const int value = va_arg(args, int);
             const long wide = value;
-            PutNumber(o, spec, wide < 0, static_cast<unsigned long>(wide < 0 ? -wide : wide), 10, false);
+            PutNumber(o, conv, wide < 0, static_cast<unsigned long>(wide < 0 ? -wide : wide), 10, false);
             break;
         }
         case 'u':
-            PutNumber(o, spec, false, va_arg(args, unsigned), 10, false);
+            PutNumber(o, conv, false, va_arg(args, unsigned), 10, false);
             break;
         case 'x':
         case 'X':
-            PutNumber(o, spec, false, va_arg(args, unsigned), 16, conversion == 'X');
+            PutNumber(o, conv, false, va_arg(args, unsigned), 16, conversion == 'X');
             break;
         default:  // "%%", and any other letter, stands for itself
             o.Put(conversion);

@@ -426,6 +426,7 @@ TEST_F(ResourceTableTest, HandlesFromElsewhereAreRefused) {
     HMODULE other = Open(made);
     HRSRC found = FindResourceA(one, MAKEINTRESOURCEA(102), "UPDATE");
     ASSERT_NE(found, nullptr);
+    ASSERT_NE(FindResourceA(other, MAKEINTRESOURCEA(102), "UPDATE"), found);  // other's own table
 
     SetLastError(0);
     EXPECT_EQ(SizeofResource(other, found), 0u) << "a resource of another module";

@@ -11,6 +11,7 @@
 #else
 #include "win32_types.h"
 #include "win32_files.h"
+#include "win32_registry.h"
 #include "win32_ini.h"
 #include "win32_resources.h"
 #include "win32_ui.h"

@@ -1,0 +1,427 @@
+// The current user's registry read from a Wine prefix's user.reg.
+//
+// Every test writes its own user.reg into a scratch prefix named by
+// WINEPREFIX. The file texts follow what Wine itself writes (observed with
+// its "reg add"): doubled backslashes in key paths, "\xHHHH" for everything
+// beyond ASCII, padded to four digits only before a hex digit, octal and
+// "\e" for control characters, and long hex lists folded over indented
+// lines.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kHeader[] = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
+                       "#arch=win64\n\n";
+
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* old = std::getenv("WINEPREFIX")) {
+            oldPrefix_ = old;
+        }
+        char pattern[] = "/tmp/wq2-registry-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        prefix_ = pattern;
+        setenv("WINEPREFIX", prefix_.c_str(), 1);
+    }
+
+    void TearDown() override {
+        if (oldPrefix_) {
+            setenv("WINEPREFIX", oldPrefix_->c_str(), 1);
+        } else {
+            unsetenv("WINEPREFIX");
+        }
+        fs::remove_all(prefix_);
+    }
+
+    void WriteRaw(const std::string& text) {
+        std::ofstream out(prefix_ + "/user.reg", std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+
+    void WriteUserReg(const std::string& body) { WriteRaw(kHeader + body); }
+
+    std::string prefix_;
+    std::optional<std::string> oldPrefix_;
+};
+
+// Opens key under HKEY_CURRENT_USER, reads one value and closes the key.
+struct Read {
+    LSTATUS open = -1;
+    LSTATUS query = -1;
+    DWORD type = 0xFFFFFFFFu;
+    std::string data;
+};
+
+Read ReadValue(const char* keyPath, const char* valueName) {
+    Read r;
+    HKEY key = nullptr;
+    r.open = RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key);
+    if (r.open != static_cast<LSTATUS>(ERROR_SUCCESS)) {
+        EXPECT_EQ(key, nullptr);
+        return r;
+    }
+    std::vector<BYTE> buffer(4096);
+    auto size = static_cast<DWORD>(buffer.size());
+    r.query = RegQueryValueExA(key, valueName, nullptr, &r.type, buffer.data(), &size);
+    if (r.query == static_cast<LSTATUS>(ERROR_SUCCESS)) {
+        r.data.assign(reinterpret_cast<const char*>(buffer.data()), size);
+    }
+    EXPECT_EQ(RegCloseKey(key), static_cast<LSTATUS>(ERROR_SUCCESS));
+    return r;
+}
+
+std::string Bytes(const char* text, std::size_t size) { return std::string(text, size); }
+
+const char kGameKey[] = "[Software\\\\Maker\\\\Game] 1700000000\n#time=1dd893e91137c56\n";
+
+struct ValueCase {
+    const char* what;
+    std::string body;  // after the header
+    const char* key;
+    const char* value;
+    LSTATUS open;
+    LSTATUS query;  // when the open succeeds
+    DWORD type;     // when the query succeeds
+    std::string data;
+};
+
+TEST_F(RegistryTest, ReadsValuesAsWineWritesThem) {
+    const std::string game = kGameKey;
+    const LSTATUS ok = ERROR_SUCCESS;
+    const LSTATUS missing = ERROR_FILE_NOT_FOUND;
+    std::string longHex =
+        "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,\\\n"
+        "  15,16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,\\\n"
+        "  2d,2e,2f\n";
+    std::string longBytes;
+    for (int i = 0; i < 0x30; ++i) {
+        longBytes.push_back(static_cast<char>(i));
+    }
+
+    const ValueCase cases[] = {
+        {"path and name ignore ASCII case", game + "\"InstPath\"=\"C:\\\\Game\"\n", "software\\MAKER\\game",
+         "INSTPATH", ok, ok, REG_SZ, Bytes("C:\\Game", 8)},
+        {"doubled backslashes", game + "\"Dir\"=\"C:\\\\Games\\\\Foo\"\n", "Software\\Maker\\Game", "Dir", ok, ok,
+         REG_SZ, Bytes("C:\\Games\\Foo", 13)},
+        {"UTF-16 escape to CP932", game + "\"Kana\"=\"\\x30a2\\x30a4\"\n", "Software\\Maker\\Game", "Kana", ok, ok,
+         REG_SZ, Bytes("\x83\x41\x83\x43", 5)},
+        {"an escape takes at most four hex digits", game + "\"K\"=\"\\x30a2ab\"\n", "Software\\Maker\\Game", "K",
+         ok, ok, REG_SZ, Bytes("\x83\x41" "ab", 5)},
+        {"plain UTF-8 outside escapes", game + "\"K\"=\"\xE3\x82\xA2x\"\n", "Software\\Maker\\Game", "K", ok, ok,
+         REG_SZ, Bytes("\x83\x41x", 4)},
+        {"C-style escapes", game + "\"K\"=\"a\\\"b\\\\c\\n\\r\\t\\0d\"\n", "Software\\Maker\\Game", "K", ok, ok,
+         REG_SZ, Bytes("a\"b\\c\n\r\t\0d", 11)},
+        {"octal and \\e", game + "\"K\"=\"\\1b\\ec\\101\\0777\"\n", "Software\\Maker\\Game", "K", ok, ok, REG_SZ,
+         Bytes("\x01" "b\x1b" "cA\x3f" "7", 8)},
+        {"no CP932 form", game + "\"K\"=\"caf\\xe9\"\n", "Software\\Maker\\Game", "K", ok, missing, 0, ""},
+        {"surrogate pair with no CP932 form", game + "\"K\"=\"\\xd83d\\xde00\"\n", "Software\\Maker\\Game", "K", ok,
+         missing, 0, ""},
+        {"lone surrogate", game + "\"K\"=\"\\xd83dx\"\n", "Software\\Maker\\Game", "K", ok, missing, 0, ""},
+        {"empty string", game + "\"K\"=\"\"\n", "Software\\Maker\\Game", "K", ok, ok, REG_SZ, Bytes("", 1)},
+        {"dword", game + "\"Dw\"=dword:0000000a\n", "Software\\Maker\\Game", "Dw", ok, ok, REG_DWORD,
+         Bytes("\x0a\0\0\0", 4)},
+        {"dword is little-endian", game + "\"Dw\"=dword:12345678\n", "Software\\Maker\\Game", "Dw", ok, ok,
+         REG_DWORD, Bytes("\x78\x56\x34\x12", 4)},
+        {"hex", game + "\"Bin\"=hex:01,02,ff\n", "Software\\Maker\\Game", "Bin", ok, ok, REG_BINARY,
+         Bytes("\x01\x02\xff", 3)},
+        {"empty hex", game + "\"Bin\"=hex:\n", "Software\\Maker\\Game", "Bin", ok, ok, REG_BINARY, ""},
+        {"hex over continuation lines", game + longHex, "Software\\Maker\\Game", "Long", ok, ok, REG_BINARY,
+         longBytes},
+        {"str(2)", game + "\"Exp\"=str(2):\"%WINDIR%\\\\x\"\n", "Software\\Maker\\Game", "Exp", ok, ok,
+         REG_EXPAND_SZ, Bytes("%WINDIR%\\x", 11)},
+        {"str(7) keeps its NULs", game + "\"Multi\"=str(7):\"a\\0b\\0\"\n", "Software\\Maker\\Game", "Multi", ok,
+         ok, REG_MULTI_SZ, Bytes("a\0b\0", 5)},
+        {"hex(2) string is UTF-16LE", game + "\"Exp\"=hex(2):41,00,a2,30,00,00\n", "Software\\Maker\\Game", "Exp",
+         ok, ok, REG_EXPAND_SZ, Bytes("A\x83\x41", 4)},
+        {"hex(b) keeps its type", game + "\"Q\"=hex(b):05,00,00,00,00,00,00,00\n", "Software\\Maker\\Game", "Q",
+         ok, ok, REG_QWORD, Bytes("\x05\0\0\0\0\0\0\0", 8)},
+        {"default value by null name", game + "@=\"Default\"\n\"Other\"=\"x\"\n", "Software\\Maker\\Game",
+         nullptr, ok, ok, REG_SZ, Bytes("Default", 8)},
+        {"default value by empty name", game + "\"Other\"=\"x\"\n@=\"Default\"\n", "Software\\Maker\\Game", "",
+         ok, ok, REG_SZ, Bytes("Default", 8)},
+        {"no default value", game + "\"Other\"=\"x\"\n", "Software\\Maker\\Game", nullptr, ok, missing, 0, ""},
+        {"escaped quote in a name", game + "\"Quote\\\"Name\"=\"a\\\"b\"\n", "Software\\Maker\\Game",
+         "Quote\"Name", ok, ok, REG_SZ, Bytes("a\"b", 4)},
+        {"CP932 value name", game + "\"\\x30b2\\x30fc\\x30e0\"=\"x\"\n", "Software\\Maker\\Game",
+         "\x83\x51\x81\x5B\x83\x80", ok, ok, REG_SZ, Bytes("x", 2)},
+        {"missing value", game + "\"InstPath\"=\"C:\\\\Game\"\n", "Software\\Maker\\Game", "InstPat", ok,
+         missing, 0, ""},
+        {"missing key", game + "\"InstPath\"=\"x\"\n", "Software\\Maker\\Gam", "InstPath", missing, 0, 0, ""},
+        {"CRLF line ends", "[Software\\\\Maker\\\\Game] 1700000000\r\n\"InstPath\"=\"C:\\\\Game\"\r\n",
+         "Software\\Maker\\Game", "InstPath", ok, ok, REG_SZ, Bytes("C:\\Game", 8)},
+        {"a later line replaces an earlier one", game + "\"K\"=\"old\"\n\"k\"=\"new\"\n", "Software\\Maker\\Game",
+         "K", ok, ok, REG_SZ, Bytes("new", 4)},
+    };
+    for (const ValueCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteUserReg(c.body);
+        Read r = ReadValue(c.key, c.value);
+        ASSERT_EQ(r.open, c.open);
+        if (c.open != ok) {
+            continue;
+        }
+        ASSERT_EQ(r.query, c.query);
+        if (c.query == ok) {
+            EXPECT_EQ(r.type, c.type);
+            EXPECT_EQ(r.data, c.data);
+        }
+    }
+}
+
+struct KeyCase {
+    const char* what;
+    const char* key;
+    LSTATUS open;
+    const char* instPath;  // the key's "InstPath" when it opens, or null when it has none
+};
+
+// Which request opens which section.
+TEST_F(RegistryTest, FindsKeysBySection) {
+    WriteUserReg(
+        "[Software\\\\Aaa] 1700000000\n\"InstPath\"=\"before\"\n\n"
+        "[Software\\\\Maker\\\\Game] 1700000000\n#time=1dd893e91137c56\n\"InstPath\"=\"game\"\n\n"
+        "[Software\\\\Maker\\\\Game\\\\Sub Key] 1700000000\n\"InstPath\"=\"sub\"\n\n"
+        "[Software\\\\Br\\[a\\]ck=et\"] 1700000000\n\"InstPath\"=\"brackets\"\n\n"
+        "[Software\\\\\\x30c2] 1700000000\n\"InstPath\"=\"di\"\n\n"
+        "[Software\\\\\\x8868\\x793a] 1700000000\n\"InstPath\"=\"hyoji\"\n\n"
+        "[Software\\\\Zzz] 1700000000\n\"InstPath\"=\"after\"\n");
+    const LSTATUS ok = ERROR_SUCCESS;
+    const LSTATUS missing = ERROR_FILE_NOT_FOUND;
+    const KeyCase cases[] = {
+        {"exact", "Software\\Maker\\Game", ok, "game"},
+        {"another case", "SOFTWARE\\maker\\GAME", ok, "game"},
+        {"a subkey's values stay in the subkey", "Software\\Maker\\Game\\Sub Key", ok, "sub"},
+        {"a key with only subkeys has no section but exists", "Software\\Maker", ok, nullptr},
+        {"the root", "", ok, nullptr},
+        {"a name that is a prefix of a key's name", "Software\\Mak", missing, nullptr},
+        {"a key's name followed by more", "Software\\Maker\\Games", missing, nullptr},
+        {"below an existing key", "Software\\Maker\\Game\\None", missing, nullptr},
+        {"escaped brackets", "Software\\Br[a]ck=et\"", ok, "brackets"},
+        // 0x83 0x41 is "ア"; folding its trail byte as an ASCII letter would
+        // give 0x83 0x61, which is "ヂ".
+        {"CP932 trail bytes are not letters", "Software\\\x83\x41", missing, nullptr},
+        {"CP932 key", "Software\\\x83\x61", ok, "di"},
+        // "表示" in CP932 has 0x5C, the byte of "\", as its second byte.
+        {"CP932 trail byte 0x5C is no separator", "Software\\\x95\x5C\x8E\xA6", ok, "hyoji"},
+        {"bytes that are not CP932", "Software\\\xFF", missing, nullptr},
+    };
+    for (const KeyCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Read r = ReadValue(c.key, "InstPath");
+        ASSERT_EQ(r.open, c.open);
+        if (c.open != ok) {
+            continue;
+        }
+        if (c.instPath) {
+            ASSERT_EQ(r.query, ok);
+            EXPECT_EQ(r.data, std::string(c.instPath) + '\0');
+        } else {
+            EXPECT_EQ(r.query, missing);
+        }
+    }
+}
+
+// Files that hold no readable key.
+TEST_F(RegistryTest, UnreadableFileIsMissingKey) {
+    const LSTATUS missing = ERROR_FILE_NOT_FOUND;
+    const std::string key = kGameKey;
+
+    EXPECT_EQ(ReadValue("Software\\Maker\\Game", "InstPath").open, missing) << "no user.reg";
+    EXPECT_EQ(ReadValue("", "InstPath").open, missing) << "no user.reg, the root";
+
+    fs::create_directory(prefix_ + "/user.reg");
+    EXPECT_EQ(ReadValue("Software\\Maker\\Game", "InstPath").open, missing) << "a folder";
+    fs::remove(prefix_ + "/user.reg");
+
+    WriteRaw(key + "\"InstPath\"=\"x\"\n");
+    EXPECT_EQ(ReadValue("Software\\Maker\\Game", "InstPath").open, missing) << "no header";
+
+    WriteUserReg(key + "\"InstPath\"=\"x\"\n");
+    ASSERT_EQ(ReadValue("Software\\Maker\\Game", "InstPath").query, static_cast<LSTATUS>(ERROR_SUCCESS));
+    fs::resize_file(prefix_ + "/user.reg", 64 * 1024 * 1024 + 1);  // sparse; never read
+    EXPECT_EQ(ReadValue("Software\\Maker\\Game", "InstPath").open, missing) << "over 64 MiB";
+}
+
+TEST_F(RegistryTest, BufferSizes) {
+    WriteUserReg(std::string(kGameKey) + "\"InstPath\"=\"C:\\\\Game\"\n\"Dw\"=dword:00000007\n");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Maker\\Game", 0, KEY_QUERY_VALUE, &key),
+              static_cast<LSTATUS>(ERROR_SUCCESS));
+    const DWORD needed = 8;  // "C:\Game" and its NUL
+
+    // One byte short: only room for the text without its NUL.
+    BYTE buffer[16];
+    std::memset(buffer, 'z', sizeof buffer);
+    DWORD size = needed - 1;
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "InstPath", nullptr, &type, buffer, &size), static_cast<LSTATUS>(ERROR_MORE_DATA));
+    EXPECT_EQ(size, needed);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(buffer[0], 'z') << "the buffer is left alone";
+
+    size = needed;
+    ASSERT_EQ(RegQueryValueExA(key, "InstPath", nullptr, &type, buffer, &size), static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_EQ(size, needed);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size), Bytes("C:\\Game", 8));
+    EXPECT_EQ(buffer[needed], 'z') << "nothing past the value";
+
+    size = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "Dw", nullptr, nullptr, buffer, &size), static_cast<LSTATUS>(ERROR_MORE_DATA));
+    EXPECT_EQ(size, 4u);
+
+    size = 12345;
+    EXPECT_EQ(RegQueryValueExA(key, "InstPath", nullptr, nullptr, nullptr, &size), static_cast<LSTATUS>(ERROR_SUCCESS))
+        << "size only";
+    EXPECT_EQ(size, needed);
+
+    type = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "Dw", nullptr, &type, nullptr, nullptr), static_cast<LSTATUS>(ERROR_SUCCESS))
+        << "type only";
+    EXPECT_EQ(type, REG_DWORD);
+
+    EXPECT_EQ(RegQueryValueExA(key, "Dw", nullptr, nullptr, buffer, nullptr),
+              static_cast<LSTATUS>(ERROR_INVALID_PARAMETER))
+        << "data without a size";
+    DWORD reserved = 0;
+    size = sizeof buffer;
+    EXPECT_EQ(RegQueryValueExA(key, "Dw", &reserved, nullptr, buffer, &size),
+              static_cast<LSTATUS>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(RegCloseKey(key), static_cast<LSTATUS>(ERROR_SUCCESS));
+}
+
+TEST_F(RegistryTest, Handles) {
+    WriteUserReg(std::string(kGameKey) + "\"InstPath\"=\"old\"\n\n[Software\\\\Maker\\\\Game\\\\Sub] 1\n\"V\"=\"sub\"\n");
+    const LSTATUS ok = ERROR_SUCCESS;
+
+    HKEY maker = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Maker", 0, KEY_READ, &maker), ok);
+    HKEY game = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(maker, "game", 0, KEY_READ, &game), ok) << "relative to an open key";
+    HKEY sub = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(game, "Sub", 0, KEY_READ, &sub), ok);
+    HKEY again = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(game, nullptr, 0, KEY_READ, &again), ok) << "the same key again";
+
+    // The values were read at the open; a later change to the file is not seen.
+    WriteUserReg("");
+    BYTE buffer[16];
+    DWORD size = sizeof buffer;
+    ASSERT_EQ(RegQueryValueExA(again, "InstPath", nullptr, nullptr, buffer, &size), ok);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size), Bytes("old", 4));
+    size = sizeof buffer;
+    ASSERT_EQ(RegQueryValueExA(sub, "V", nullptr, nullptr, buffer, &size), ok);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size), Bytes("sub", 4));
+    HKEY gone = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(game, "Sub", 0, KEY_READ, &gone), static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND))
+        << "a new open reads the file anew";
+
+    for (HKEY key : {again, sub, game, maker}) {
+        EXPECT_EQ(RegCloseKey(key), ok);
+    }
+    EXPECT_EQ(RegCloseKey(game), static_cast<LSTATUS>(ERROR_INVALID_HANDLE)) << "closed twice";
+    size = sizeof buffer;
+    EXPECT_EQ(RegQueryValueExA(game, "InstPath", nullptr, nullptr, buffer, &size),
+              static_cast<LSTATUS>(ERROR_INVALID_HANDLE))
+        << "closed key";
+    EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, "InstPath", nullptr, nullptr, buffer, &size),
+              static_cast<LSTATUS>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(RegOpenKeyExA(game, "Sub", 0, KEY_READ, &gone), static_cast<LSTATUS>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, nullptr),
+              static_cast<LSTATUS>(ERROR_INVALID_PARAMETER));
+}
+
+TEST_F(RegistryTest, OnlyReadAccessIsServed) {
+    WriteUserReg(std::string(kGameKey) + "\"InstPath\"=\"x\"\n");
+    const REGSAM kSetValue = 0x0002;
+    const REGSAM kWrite = 0x20006;
+    HKEY key = reinterpret_cast<HKEY>(1);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Maker\\Game", 0, kSetValue, &key),
+              static_cast<LSTATUS>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Maker\\Game", 0, KEY_READ | kWrite, &key),
+              static_cast<LSTATUS>(ERROR_ACCESS_DENIED));
+
+    // Opened to list subkeys only: its values cannot be read.
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Maker\\Game", 0, KEY_ENUMERATE_SUB_KEYS, &key),
+              static_cast<LSTATUS>(ERROR_SUCCESS));
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "InstPath", nullptr, nullptr, nullptr, &size),
+              static_cast<LSTATUS>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(RegCloseKey(key), static_cast<LSTATUS>(ERROR_SUCCESS));
+
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Maker\\Game", 0, KEY_READ | KEY_WOW64_32KEY, &key),
+              static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_EQ(RegCloseKey(key), static_cast<LSTATUS>(ERROR_SUCCESS));
+}
+
+// Broken lines are passed over without harming the lines around them.
+TEST_F(RegistryTest, GarbageLines) {
+    const std::string body =
+        "[Software\\\\Maker\\\\Game] 1700000000\n"
+        "\"Before\"=\"ok\"\n"
+        "\"Open=\"x\"\n"
+        "\"NoEquals\"\"x\"\n"
+        "\"Unclosed\"=\"abc\n"
+        "\"BadDword\"=dword:xyz\n"
+        "\"LongDword\"=dword:123456789\n"
+        "\"BadHex\"=hex:01,,02\n"
+        "\"BadHex2\"=hex:0g\n"
+        "\"BadType\"=hex(:01\n"
+        "\"Trailing\"=\"a\"b\n"
+        "\"EndsInEscape\"=\"abc\\\n"
+        "\"Utf8\"=\"\xE3\x82\"\n"
+        "\"Unknown\"=float:1.0\n"
+        "\"HexEndsInBackslash\"=hex:01,\\\n"
+        "[Software\\\\Maker\\\\Next] 1700000000\n"
+        "\"InNext\"=\"next\"\n"
+        "[Software\\\\Maker\\\\Game] 1700000000\n"
+        "\"After\"=\"ok\"\n"
+        "[Software\\\\Unclosed\n"
+        "\"Lost\"=\"x\"\n"
+        "@\n"
+        "\"\n"
+        "[\n"
+        "\\\n";
+    WriteUserReg(body);
+    for (const char* name : {"Before", "After"}) {
+        SCOPED_TRACE(name);
+        Read r = ReadValue("Software\\Maker\\Game", name);
+        EXPECT_EQ(r.query, static_cast<LSTATUS>(ERROR_SUCCESS));
+        EXPECT_EQ(r.data, Bytes("ok", 3));
+    }
+    for (const char* name : {"Open", "NoEquals", "Unclosed", "BadDword", "LongDword", "BadHex", "BadHex2", "BadType",
+                             "Trailing", "EndsInEscape", "Utf8", "Unknown", "HexEndsInBackslash", "Lost"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(ReadValue("Software\\Maker\\Game", name).query, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+    }
+    Read next = ReadValue("Software\\Maker\\Next", "InNext");
+    EXPECT_EQ(next.query, static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_EQ(ReadValue("Software\\Maker\\Game", "InNext").query, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND))
+        << "a stray \"\\\" at the end of a hex line swallows no section header";
+    EXPECT_EQ(ReadValue("Software\\Unclosed", "Lost").open, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+
+    // Cut short anywhere, the file still reads without a fault (ASan watches).
+    const std::string whole = kHeader + body;
+    for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
+        WriteRaw(whole.substr(0, cut));
+        ReadValue("Software\\Maker\\Game", "After");
+        ReadValue("Software\\Maker\\Game", "HexEndsInBackslash");
+    }
+}
+
+}  // namespace

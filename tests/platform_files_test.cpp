@@ -23,6 +23,7 @@
 
 #include "path_map.h"
 #include "platform.h"
+#include "saved_variable.h"
 
 namespace {
 
@@ -36,25 +37,7 @@ const char kHyojiUtf8[] = "\xE8\xA1\xA8\xE7\xA4\xBA";
 const char kHyoCp932[] = "\x95\x5C";     // "表" alone: ends in 0x5C
 const char kHyoUtf8[] = "\xE8\xA1\xA8";
 
-class SavedVariable {
-public:
-    explicit SavedVariable(const char* name) : name_(name) {
-        if (const char* value = std::getenv(name)) {
-            value_ = value;
-        }
-    }
-    ~SavedVariable() {
-        if (value_) {
-            setenv(name_, value_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> value_;
-};
+using wq2test::SavedVariable;
 
 class WinePrefixTest : public ::testing::Test {
 protected:

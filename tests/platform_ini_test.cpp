@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "saved_variable.h"
 
 namespace {
 
@@ -26,25 +27,7 @@ namespace fs = std::filesystem;
 
 constexpr char kFill = '*';
 
-class SavedVariable {
-public:
-    explicit SavedVariable(const char* name) : name_(name) {
-        if (const char* value = std::getenv(name)) {
-            value_ = value;
-        }
-    }
-    ~SavedVariable() {
-        if (value_) {
-            setenv(name_, value_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> value_;
-};
+using wq2test::SavedVariable;
 
 struct Result {
     DWORD count;

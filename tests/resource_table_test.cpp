@@ -36,19 +36,8 @@ constexpr uint64_t kGiB = uint64_t(1) << 30;
 
 using wq2test::RunResult;
 
-std::string Noise(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = char(random());
-    return bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+using wq2test::Noise;
+using wq2test::ReadFile;
 
 // Resident memory of this process, from /proc/self/statm (in pages).
 uint64_t ResidentBytes() {

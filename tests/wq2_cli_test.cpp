@@ -60,19 +60,8 @@ std::string Compressible(size_t size) {
     return text;
 }
 
-std::string Noise(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = char(random());
-    return bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+using wq2test::Noise;
+using wq2test::ReadFile;
 
 std::set<std::string> FolderContents(const fs::path& folder) {
     std::set<std::string> names;

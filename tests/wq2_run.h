@@ -1,6 +1,10 @@
-// Runs the wq2 tool's commands in-process, as the command line would.
+// Runs the wq2 tool's commands in-process, as the command line would, and the
+// small file helpers its tests share.
 #pragma once
 
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,6 +29,21 @@ inline RunResult RunTool(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int code = wq2::RunWq2(int(storage.size()), argv.data(), out, err);
     return {code, out.str(), err.str()};
+}
+
+// `size` bytes that do not compress, the same for the same seed.
+inline std::string Noise(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = char(random());
+    return bytes;
+}
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
 }
 
 }  // namespace wq2test

@@ -11,6 +11,7 @@
 #include "../../src/platform/resource_table.h"
 #include "native_names.h"
 #include "payload_reader.h"
+#include "temporary_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -104,32 +105,6 @@ void WriteZeros(std::ofstream& out, uint64_t count) {
     }
 }
 
-// The file being built beside the output; removed unless it was moved into place.
-class PartialFile {
-public:
-    explicit PartialFile(fs::path path) : path_(std::move(path)) {}
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
-    ~PartialFile() {
-        std::error_code ignored;
-        if (!kept_) fs::remove(path_, ignored);
-    }
-    const fs::path& Path() const { return path_; }
-    bool MoveTo(const fs::path& target) {
-#ifdef _WIN32
-        kept_ = MoveFileExW(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-        std::error_code error;
-        fs::rename(path_, target, error);
-        kept_ = !error;
-#endif
-        return kept_;
-    }
-
-private:
-    fs::path path_;
-    bool kept_ = false;
-};
 
 }  // namespace
 
@@ -171,7 +146,7 @@ int MakeUpdater(const MakeUpdaterRequest& request, std::ostream& out, std::ostre
 
     fs::path partialPath = request.output;
     partialPath += ".partial";
-    PartialFile partial(partialPath);
+    TemporaryFile partial(partialPath);
     std::ofstream file(partial.Path(), std::ios::binary | std::ios::trunc);
     if (!file) {
         PrintError(err, DisplayPath(partial.Path()) + ": cannot be created");

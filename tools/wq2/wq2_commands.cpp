@@ -24,6 +24,7 @@
 #include "payload_format.h"
 #include "payload_reader.h"
 #include "payload_writer.h"
+#include "temporary_file.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -201,16 +202,6 @@ bool IsTerminal(const std::ostream& stream) {
 }
 
 // Moves `from` over `to`, replacing a file that is already there.
-bool ReplaceFile(const fs::path& from, const fs::path& to) {
-#ifdef _WIN32
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    std::error_code error;
-    fs::rename(from, to, error);
-    return !error;
-#endif
-}
-
 // Reads a whole file of at most `limit` bytes. On failure `problem` says why.
 bool ReadWholeFile(const fs::path& path, uint64_t limit, std::vector<uint8_t>* data,
                    std::string* problem) {
@@ -240,26 +231,6 @@ bool WriteWholeFile(const fs::path& path, const uint8_t* data, size_t size) {
     return !out.fail();
 }
 
-// The file being built beside the archive; removed unless it was moved into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(fs::path path) : path_(std::move(path)) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        std::error_code ignored;
-        if (!kept_) fs::remove(path_, ignored);
-    }
-    const fs::path& Path() const { return path_; }
-    bool MoveTo(const fs::path& target) {
-        kept_ = ReplaceFile(path_, target);
-        return kept_;
-    }
-
-private:
-    fs::path path_;
-    bool kept_ = false;
-};
 
 // ---------------------------------------------------------------------------------
 // Names

@@ -7,6 +7,10 @@
 UpdaterState Updater;
 
 void ResetUpdaterState() {
+    // The agreement texts live until the process ends; a reset (a new run inside
+    // one process, as the tests do) is such an end.
+    if (Updater.AgreementText != nullptr) GlobalFree(Updater.AgreementText);
+    if (Updater.AgreementTitle != nullptr) GlobalFree(Updater.AgreementTitle);
     std::memset(&Updater, 0, sizeof Updater);
     lstrcpyA(Updater.Caption, "UPDATE");
 }

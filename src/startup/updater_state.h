@@ -9,6 +9,48 @@
 inline constexpr int kPathSize = 260;      // paths, names and most values, NUL included
 inline constexpr int kMessageSize = 1024;  // messages, list values and the caption
 
+// Limits of the installer's description file.
+inline constexpr int kMaxSetupImages = 20;
+inline constexpr int kMaxInstallChoices = 4;
+inline constexpr int kMaxInstallFiles = 40;
+inline constexpr int kMaxShortcuts = 10;
+inline constexpr int kShortcutFields = 3;
+inline constexpr int kDiscCount = 10;
+inline constexpr int kExecAppFields = 2;
+// The add-on list takes the place of the last install choice's list.
+inline constexpr int kAddOnChoice = kMaxInstallChoices - 1;
+
+// What the game's installer wrote into "SETUP.INI" in the install folder. Most of
+// it is read only to be validated; the title, the class and the disc check files
+// are used later.
+struct SetupDescriptionData {
+    char GameExe[kPathSize];
+    char UninstExe[kPathSize];
+    char SetupBmp[kMaxSetupImages][kPathSize];
+    int32_t InstallSelects;
+    char InstallTitle[kMaxInstallChoices][kPathSize];
+    char InstallFiles[kMaxInstallChoices][kMaxInstallFiles][kPathSize];
+    int32_t InstallFileNumbers[kMaxInstallChoices][kMaxInstallFiles];
+    int32_t InstallFilesNumbered[kMaxInstallChoices];
+    int32_t Shortcuts;
+    char Shortcut[kMaxShortcuts][kShortcutFields][kPathSize];
+    int32_t GameClassIsEngineWindow;
+    int32_t DefaultSelect;
+    uint64_t InstallSize[kMaxInstallChoices];
+    char DiskCheckFile[kDiscCount][kPathSize];
+    char ExecApp[kExecAppFields][kPathSize];
+    uint32_t InstallDirectX;
+    char InstallDXMessage[kMessageSize];
+    char SelectSetupMessage[kMessageSize];
+    int32_t UseCompanyNameForShortcutGroup;
+    int32_t ChooseSaveDataFolder;
+    char SaveDataFolderNameInInstall[kPathSize];
+    char SaveDataFolderName[kPathSize];
+    int32_t CancelSaveData;
+    int32_t InstallAfterAdd;
+    uint64_t InstallAddSize;
+};
+
 struct UpdaterState {
     // Start-up: the payload as the platform maps it (never copied or freed), the
     // open archive (header copy and directory), the temporary settings file, the
@@ -19,6 +61,35 @@ struct UpdaterState {
     char TempSettingsPath[kPathSize];
     char Caption[kMessageSize];
     HWND WizardWindow;
+
+    // Settings access: whether a missing key is reported, the number of the last
+    // "N:" list prefix, and the installed "SETUP.INI".
+    int32_t SilentMissingKeys;
+    int32_t ListFieldNumber;
+    char SetupIniPath[kPathSize];
+
+    // The updater's own settings ("UPDATE.INI", section SETUP). The first four are
+    // replaced by the values of "SETUP.INI" once that has been read.
+    char CompanyName[kPathSize];
+    char GameTitle[kPathSize];
+    char GameClass[kPathSize];
+    char GameDir[kPathSize];
+    char GameTitleA[kPathSize];
+    char UpdaterVersion[kPathSize];
+    char UpdaterTitle[kPathSize];
+    char DataFolder[kPathSize];
+    char UpdateMessage[kMessageSize];
+    // Payload texts in heap blocks followed by at least two NULs; null when the
+    // update has none. They live until the process ends.
+    char* AgreementText;
+    char* AgreementTitle;
+
+    // The installation record.
+    char InstPath[kPathSize];
+    char DataPath[kPathSize];
+    int32_t InstMode;
+
+    SetupDescriptionData SetupDescription;
 };
 
 extern UpdaterState Updater;

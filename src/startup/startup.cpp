@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "launch_sequence.h"
 #include "path_text.h"
 #include "payload_archive.h"
 #include "updater_state.h"
@@ -56,6 +57,5 @@ int RunStartup(HINSTANCE instance) {
         return End(0);
     }
     if (!WriteSettingsFile()) return End(0);
-    // The launch sequence takes over here once it exists; until then the run ends.
-    return End(0);
+    return End(RunLaunchSequence(instance));
 }

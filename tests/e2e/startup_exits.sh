@@ -1,8 +1,9 @@
 #!/bin/bash
 # Runs made updaters as processes on a virtual X display and answers their boxes
 # with the keyboard, as a user would: a program without a payload, a damaged
-# payload, a payload without its settings file, a sound one, and a 1 GiB one that
-# must start at once without being read whole.
+# payload, a payload without its settings file, settings missing a key, an
+# installer's file missing a key (no box at all), and a 1 GiB payload that must
+# start at once without being read whole.
 # Usage: startup_exits.sh BIN_DIR   (holding wq2 and updater)
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -24,15 +25,27 @@ export WINEPREFIX=$work/prefix XDG_RUNTIME_DIR=$work/run
 mkdir -p "$WINEPREFIX/dosdevices" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 ln -s / "$WINEPREFIX/dosdevices/z:"
+# An installed game: its record in user.reg and its folder on drive C:.
+mkdir -p "$work/c/Game"
+ln -s "$work/c" "$WINEPREFIX/dosdevices/c:"
+printf '%s\n' 'WINE REGISTRY Version 2' '' '[Software\\Maker\\Demo] 1700000000' \
+  '"InstMode"=dword:00000001' '"InstPath"="C:\\Game"' >"$WINEPREFIX/user.reg"
+printf '[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Demo\r\nGameDir=Demo\r\nUninstExe=u.exe\r\n' \
+  >"$work/c/Game/SETUP.INI"
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # Runs an updater; when TITLE is given, waits for a box of that title, saves a
 # screenshot, presses Enter on it, and expects the program to end with CODE.
+# Without a TITLE no box may appear: a program still running after 20 s has one.
 run_case() {
   local name=$1 program=$2 title=$3 code=$4
-  "$program" >"$work/$name.out" 2>&1 &
+  if [ -n "$title" ]; then
+    "$program" >"$work/$name.out" 2>&1 &
+  else
+    timeout 20 "$program" >"$work/$name.out" 2>&1 &
+  fi
   local pid=$!
   if [ -n "$title" ]; then
     local win
@@ -56,14 +69,18 @@ run_case() {
   echo "$name: exit $status"
 }
 
-mkdir -p "$work/in/full" "$work/in/noini"
-printf '[SETUP]\r\nCompanyName=Maker\r\n' >"$work/in/full/UPDATE.INI"
-printf 'data' >"$work/in/full/a.dat"
-printf 'data' >"$work/in/noini/a.dat"
-"$bin/wq2" pack -o "$work/full.wq2" "$work/in/full" >/dev/null
-"$bin/wq2" pack -o "$work/noini.wq2" "$work/in/noini" >/dev/null
-"$bin/wq2" make-updater --stub "$bin/updater" --payload "$work/full.wq2" -o "$work/full" >/dev/null
-"$bin/wq2" make-updater --stub "$bin/updater" --payload "$work/noini.wq2" -o "$work/noini" >/dev/null
+# make_case NAME UPDATE.INI-TEXT: an updater whose payload holds that settings file
+# (none when the text is empty) and a data file.
+make_case() {
+  mkdir -p "$work/in/$1"
+  [ -n "$2" ] && printf "$2" >"$work/in/$1/UPDATE.INI"
+  printf 'data' >"$work/in/$1/a.dat"
+  "$bin/wq2" pack -o "$work/$1.wq2" "$work/in/$1" >/dev/null
+  "$bin/wq2" make-updater --stub "$bin/updater" --payload "$work/$1.wq2" -o "$work/$1" >/dev/null
+}
+make_case full '[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Demo\r\nGameClass=DemoClass\r\nGameDir=Demo\r\n'
+make_case noclass '[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Demo\r\nGameDir=Demo\r\n'
+make_case noini ''
 cp "$work/full" "$work/damaged"
 # Point the damaged copy's directory past the end of its payload.
 python3 - "$work/damaged" "$(stat -c %s "$bin/updater")" <<'PY'
@@ -79,7 +96,8 @@ PY
 run_case no_payload "$bin/updater" "" 0
 run_case damaged "$work/damaged" UPDATE 0
 run_case no_settings "$work/noini" UPDATE 0
-run_case sound "$work/full" "" 0
+run_case no_game_class "$work/noclass" DEDODEDO 0
+run_case no_game_exe "$work/full" "" 0
 
 # 1 GiB stored entry: the payload is mapped, not read, so start-up stays quick and
 # the resident memory far below the payload's size.
@@ -90,7 +108,8 @@ truncate -s 1G "$work/in/big/huge.bin"
 "$bin/wq2" make-updater --stub "$bin/updater" --payload "$work/big.wq2" -o "$work/big" >/dev/null
 rm -f "$work/big.wq2" "$work/in/big/huge.bin"
 sync
-/usr/bin/time -f '%e %M' -o "$work/big.time" "$work/big" >/dev/null 2>&1 || fail "big: non-zero exit"
+# Without a display its one box goes to standard error, so nothing waits for a user.
+/usr/bin/time -f '%e %M' -o "$work/big.time" env -u DISPLAY "$work/big" >/dev/null 2>&1 || fail "big: non-zero exit"
 read -r seconds rss_kb <"$work/big.time"
 echo "1 GiB payload: ${seconds}s, max resident ${rss_kb} KiB"
 awk -v s="$seconds" 'BEGIN { exit !(s < 1.0) }' || fail "big: start-up took ${seconds}s"

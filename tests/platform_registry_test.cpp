@@ -425,3 +425,84 @@ TEST_F(RegistryTest, GarbageLines) {
 }
 
 }  // namespace
+
+// ---- A user.reg that Wine itself wrote --------------------------------------
+//
+// tests/fixtures/wine_user.reg is a new prefix's user.reg after
+// tests/fixtures/make_wine_user_reg.sh added one game's key with "reg add".
+// It holds everything a fresh prefix has around that key: folded hex lists,
+// str(2) values, keys with only subkeys.
+class WineWrittenRegistryTest : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        fs::copy_file(WQ2_FIXTURE_DIR "/wine_user.reg", prefix_ + "/user.reg");
+    }
+};
+
+TEST_F(WineWrittenRegistryTest, ReadsTheGameKeyInCodePage932) {
+    // "デモ工房": "房" is 0x96 0x5B, a second byte that looks like "[".
+    const std::string company = "\x83\x66\x83\x82\x8D\x48\x96\x5B";
+    // "表示デモ": "表" is 0x95 0x5C, a second byte that looks like "\".
+    const std::string hyojiDemo = "\x95\x5C\x8E\xA6\x83\x66\x83\x82";
+    const std::string install = "C:\\Games\\" + hyojiDemo;
+    // "C:\Games\表示デモ\データ\ソース": "ソ" is 0x83 0x5C, "ー" 0x81 0x5B.
+    const std::string data = install + "\\\x83\x66\x81\x5B\x83\x5E\\\x83\x5C\x81\x5B\x83\x58";
+
+    const std::string spellings[] = {
+        "Software\\" + company + "\\" + hyojiDemo + " Game",
+        "SOFTWARE\\" + company + "\\" + hyojiDemo + " GAME",
+        "software\\" + company + "\\" + hyojiDemo + " gAmE",
+    };
+    const struct {
+        const char* name;
+        DWORD type;
+        std::string data;
+    } values[] = {
+        {"InstPath", REG_SZ, install + '\0'},
+        {"DataPath", REG_SZ, data + '\0'},
+        {"InstMode", REG_DWORD, Bytes("\x02\0\0\0", 4)},
+        {"instadd", REG_DWORD, Bytes("\xCD\xAB\x34\x12", 4)},
+    };
+    for (const std::string& key : spellings) {
+        for (const auto& v : values) {
+            SCOPED_TRACE(key + " " + v.name);
+            Read r = ReadValue(key.c_str(), v.name);
+            ASSERT_EQ(r.open, static_cast<LSTATUS>(ERROR_SUCCESS));
+            ASSERT_EQ(r.query, static_cast<LSTATUS>(ERROR_SUCCESS));
+            EXPECT_EQ(r.type, v.type);
+            EXPECT_EQ(r.data, v.data);
+        }
+    }
+
+    // Wine writes no section for the company key, which holds only the
+    // game's key; it opens all the same, and the game opens below it.
+    HKEY maker = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, ("Software\\" + company).c_str(), 0, KEY_READ, &maker),
+              static_cast<LSTATUS>(ERROR_SUCCESS));
+    HKEY game = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(maker, (hyojiDemo + " game").c_str(), 0, KEY_READ, &game),
+              static_cast<LSTATUS>(ERROR_SUCCESS));
+    BYTE buffer[64];
+    DWORD size = sizeof buffer;
+    ASSERT_EQ(RegQueryValueExA(game, "InstPath", nullptr, nullptr, buffer, &size),
+              static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size), install + '\0');
+    EXPECT_EQ(RegCloseKey(game), static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_EQ(RegCloseKey(maker), static_cast<LSTATUS>(ERROR_SUCCESS));
+}
+
+TEST_F(WineWrittenRegistryTest, ReadsTheOtherFormsWineWrites) {
+    // A LOGFONTW (92 bytes) listed over four folded lines.
+    Read font = ReadValue("Control Panel\\Desktop\\WindowMetrics", "CaptionFont");
+    ASSERT_EQ(font.query, static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_EQ(font.type, REG_BINARY);
+    ASSERT_EQ(font.data.size(), 92u);
+    EXPECT_EQ(font.data.substr(0, 4), "\xF4\xFF\xFF\xFF");  // height -12
+    EXPECT_EQ(font.data.substr(88), Bytes("\0\0\0\0", 4));
+
+    Read fonts = ReadValue("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", "Fonts");
+    ASSERT_EQ(fonts.query, static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_EQ(fonts.type, REG_EXPAND_SZ);
+    EXPECT_EQ(fonts.data, Bytes("C:\\windows\\Fonts", 17));
+}

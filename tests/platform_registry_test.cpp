@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -505,4 +506,200 @@ TEST_F(WineWrittenRegistryTest, ReadsTheOtherFormsWineWrites) {
     ASSERT_EQ(fonts.query, static_cast<LSTATUS>(ERROR_SUCCESS));
     EXPECT_EQ(fonts.type, REG_EXPAND_SZ);
     EXPECT_EQ(fonts.data, Bytes("C:\\windows\\Fonts", 17));
+}
+
+// ---- Hostile files ------------------------------------------------------------
+
+// size bytes from a fixed seed: NULs, CRs, quotes, brackets, backslashes and
+// code page 932 lead bytes all turn up.
+std::string Junk(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random());
+    }
+    return bytes;
+}
+
+// What a hostile case must give; kAnything only asks for no fault and a
+// consistent answer.
+struct Outcome {
+    enum Kind { kAnything, kNoKey, kNoValue, kValue } kind;
+    DWORD type = 0;
+    std::string data;
+};
+
+const Outcome kAnything{Outcome::kAnything, 0, ""};
+const Outcome kNoKey{Outcome::kNoKey, 0, ""};
+const Outcome kNoValue{Outcome::kNoValue, 0, ""};
+Outcome Sz(const std::string& text) { return {Outcome::kValue, REG_SZ, text + '\0'}; }
+Outcome Binary(DWORD type, const std::string& bytes) { return {Outcome::kValue, type, bytes}; }
+
+struct HostileCase {
+    const char* what;
+    std::string file;  // the whole user.reg
+    const char* key;
+    const char* value;
+    Outcome outcome;
+};
+
+// Opens key and asks for value as callers do: the size alone, a heap buffer
+// one byte short, and one of exactly the size, so a write past the end or a
+// disagreement between the answers shows.
+Read Probe(const char* keyPath, const char* valueName) {
+    Read r;
+    HKEY key = nullptr;
+    r.open = RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key);
+    if (r.open != static_cast<LSTATUS>(ERROR_SUCCESS)) {
+        return r;
+    }
+    DWORD size = 0;
+    r.query = RegQueryValueExA(key, valueName, nullptr, &r.type, nullptr, &size);
+    if (r.query == static_cast<LSTATUS>(ERROR_SUCCESS)) {
+        const DWORD needed = size;
+        if (needed > 1) {
+            std::vector<BYTE> small(needed - 1);
+            size = needed - 1;
+            EXPECT_EQ(RegQueryValueExA(key, valueName, nullptr, nullptr, small.data(), &size),
+                      static_cast<LSTATUS>(ERROR_MORE_DATA));
+            EXPECT_EQ(size, needed);
+        }
+        std::vector<BYTE> exact(needed + 1);  // never empty, so data() is a real pointer
+        size = needed;
+        DWORD type = 0;
+        EXPECT_EQ(RegQueryValueExA(key, valueName, nullptr, &type, exact.data(), &size),
+                  static_cast<LSTATUS>(ERROR_SUCCESS));
+        EXPECT_EQ(size, needed);
+        EXPECT_EQ(type, r.type);
+        r.data.assign(reinterpret_cast<const char*>(exact.data()), size);
+    }
+    EXPECT_EQ(RegCloseKey(key), static_cast<LSTATUS>(ERROR_SUCCESS));
+    return r;
+}
+
+TEST_F(RegistryTest, HostileFilesGiveSaneAnswers) {
+    const std::string head = kHeader;
+    const std::string game = head + kGameKey;
+    const char* const gameKey = "Software\\Maker\\Game";
+    // Junk that ends in code page 932 lead bytes, the last with no byte after it.
+    const std::string junk = Junk(64 * 1024, 20240611) + std::string("\0\x81\x9F\xE0\xFC", 5);
+
+    std::string manyKeys = head;
+    for (int i = 0; i < 100000; ++i) {
+        manyKeys += "[Software\\\\Maker\\\\Game" + std::to_string(i) + "] 1700000000\n\"InstPath\"=\"" +
+                    std::to_string(i) + "\"\n";
+    }
+    std::string manyValues = game;
+    for (int i = 0; i < 200000; ++i) {
+        manyValues += "\"Value" + std::to_string(i) + "\"=dword:" + std::to_string(i % 10) + "\n";
+    }
+    std::string longHex = game + "\"Bin\"=hex:";
+    std::string longBytes;
+    for (int i = 0; i < 100000; ++i) {
+        longHex += "00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\n  ";
+        for (char b = 0; b <= 0x16; ++b) {
+            longBytes.push_back(b);
+        }
+    }
+    longHex += "ff\n";
+    longBytes.push_back('\xFF');
+    const std::string bigText(4 * 1024 * 1024, 'x');
+
+    const HostileCase cases[] = {
+        // Binary junk.
+        {"junk without the header", junk, gameKey, "InstPath", kNoKey},
+        {"junk without the header, the root", junk, "", nullptr, kNoKey},
+        {"junk after the header", head + junk, gameKey, "InstPath", kAnything},
+        {"junk after a good value", game + "\"InstPath\"=\"x\"\n" + junk, gameKey, "InstPath", Sz("x")},
+        {"junk for a key name", head + "[" + junk, gameKey, nullptr, kNoKey},
+        {"junk for a value", game + "\"InstPath\"=" + junk, gameKey, "InstPath", kNoValue},
+        {"NUL bytes inside a string", game + std::string("\"K\"=\"a\0b\"\n", 11), gameKey, "K",
+         Sz(std::string("a\0b", 3))},
+        // Key headers.
+        {"key bracket not closed", head + "[Software\\\\Maker\\\\Game 1700000000\n\"InstPath\"=\"x\"\n", gameKey,
+         "InstPath", kNoKey},
+        {"key bracket not closed at the end of the file", head + "[Software\\\\Maker\\\\Game", gameKey, nullptr,
+         kNoKey},
+        {"key name ends in a backslash", head + "[Software\\\\Maker\\\\Game\\", gameKey, nullptr, kNoKey},
+        {"an unclosed header ends the key before it",
+         game + "\"A\"=\"1\"\n[Software\\\\Maker\\\\Game\n\"B\"=\"2\"\n", gameKey, "B", kNoValue},
+        {"and keeps what came before", game + "\"A\"=\"1\"\n[Software\\\\Maker\\\\Game\n\"B\"=\"2\"\n", gameKey,
+         "A", Sz("1")},
+        // A name with no Unicode form is no key, and makes none of the keys above it.
+        {"surrogate half in a key name", head + "[Software\\\\\\xd800] 1\n\"K\"=\"x\"\n", "Software", nullptr,
+         kNoKey},
+        // Strings.
+        {"string not closed", game + "\"InstPath\"=\"abc\n", gameKey, "InstPath", kNoValue},
+        {"string not closed at the end of the file", game + "\"InstPath\"=\"abc", gameKey, "InstPath", kNoValue},
+        {"string ends in a backslash", game + "\"InstPath\"=\"abc\\", gameKey, "InstPath", kNoValue},
+        {"value name not closed", game + "\"InstPath", gameKey, "InstPath", kNoValue},
+        {"value name ends in a backslash", game + "\"InstPath\\", gameKey, "InstPath\\", kNoValue},
+        {"value name without \"=\"", game + "\"InstPath\"\n", gameKey, "InstPath", kNoValue},
+        {"value name and data without \"=\"", game + "\"InstPath\" \"x\"\n", gameKey, "InstPath", kNoValue},
+        {"default value without \"=\"", game + "@\n", gameKey, nullptr, kNoValue},
+        {"\\x without digits stands for x", game + "\"K\"=\"a\\xg\"\n", gameKey, "K", Sz("axg")},
+        {"\\x at the end of the string", game + "\"K\"=\"a\\x\"\n", gameKey, "K", Sz("ax")},
+        {"\\x takes four digits at most", game + "\"K\"=\"\\x00410\"\n", gameKey, "K", Sz("A0")},
+        {"\\x0000 is a NUL", game + "\"K\"=\"a\\x0000b\"\n", gameKey, "K", Sz(std::string("a\0b", 3))},
+        {"high surrogate alone", game + "\"K\"=\"\\xd800\"\n", gameKey, "K", kNoValue},
+        {"high surrogate before a letter", game + "\"K\"=\"\\xd800\\x0041\"\n", gameKey, "K", kNoValue},
+        {"low surrogate alone", game + "\"K\"=\"\\xdc00a\"\n", gameKey, "K", kNoValue},
+        {"surrogates reversed", game + "\"K\"=\"\\xde00\\xd83d\"\n", gameKey, "K", kNoValue},
+        {"surrogate half in a value name", game + "\"\\xd800\"=\"x\"\n", gameKey, "?", kNoValue},
+        {"octal past a byte", game + "\"K\"=\"\\777\"\n", gameKey, "K", kNoValue},  // U+01FF has no CP932 form
+        {"malformed UTF-8", game + "\"K\"=\"\xC0\x80\"\n", gameKey, "K", kNoValue},
+        {"UTF-8 cut at the end of the file", game + "\"K\"=\"\xE3\x82", gameKey, "K", kNoValue},
+        // Hex lists.
+        {"hex byte of three digits", game + "\"Bin\"=hex:012\n", gameKey, "Bin", kNoValue},
+        {"hex with a stray letter", game + "\"Bin\"=hex:01,0g\n", gameKey, "Bin", kNoValue},
+        {"hex continued at the end of the file", game + "\"Bin\"=hex:01,02,\\", gameKey, "Bin", kNoValue},
+        {"hex continued onto the end of the file", game + "\"Bin\"=hex:01,02,\\\n", gameKey, "Bin", kNoValue},
+        {"hex continued onto blanks at the end", game + "\"Bin\"=hex:01,\\\n  ", gameKey, "Bin",
+         Binary(REG_BINARY, "\x01")},
+        {"hex continued twice onto the end", game + "\"Bin\"=hex:01,\\\n  02,\\\n", gameKey, "Bin", kNoValue},
+        // Stored without a terminator, so none is added.
+        {"hex(1) of odd length drops the last byte", game + "\"S\"=hex(1):41,00,42\n", gameKey, "S",
+         Binary(REG_SZ, "A")},
+        {"hex type too long", game + "\"Bin\"=hex(123456789):00\n", gameKey, "Bin", kNoValue},
+        {"hex type not closed", game + "\"Bin\"=hex(1:00\n", gameKey, "Bin", kNoValue},
+        {"str type not closed", game + "\"S\"=str(2:\"x\"\n", gameKey, "S", kNoValue},
+        // Numbers.
+        {"dword of nine digits", game + "\"Dw\"=dword:123456789\n", gameKey, "Dw", kNoValue},
+        {"dword without digits", game + "\"Dw\"=dword:\n", gameKey, "Dw", kNoValue},
+        {"dword with a sign", game + "\"Dw\"=dword:-1\n", gameKey, "Dw", kNoValue},
+        {"dword at its largest", game + "\"Dw\"=dword:ffffffff", gameKey, "Dw",
+         Binary(REG_DWORD, "\xFF\xFF\xFF\xFF")},
+        // Lines.
+        {"CR-only line ends hide the header", "WINE REGISTRY Version 2\r[Software\\\\Maker\\\\Game] 1\r\"K\"=\"x\"\r",
+         gameKey, "K", kNoKey},
+        {"header alone", "WINE REGISTRY Version 2", "", nullptr, kNoValue},
+        {"a string of several megabytes", game + "\"Big\"=\"" + bigText + "\"\n", gameKey, "Big", Sz(bigText)},
+        {"a hex list over 100000 lines", longHex, gameKey, "Bin", Binary(REG_BINARY, longBytes)},
+        // Size.
+        {"100000 keys, the wanted one last", manyKeys, "Software\\Maker\\Game99999", "InstPath", Sz("99999")},
+        {"100000 keys, none wanted", manyKeys, "Software\\Maker\\Game100000", "InstPath", kNoKey},
+        {"200000 values in one key", manyValues, gameKey, "Value199999", Binary(REG_DWORD, Bytes("\x09\0\0\0", 4))},
+    };
+    for (const HostileCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteRaw(c.file);
+        Read r = Probe(c.key, c.value);
+        switch (c.outcome.kind) {
+        case Outcome::kAnything:
+            break;
+        case Outcome::kNoKey:
+            EXPECT_EQ(r.open, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+            break;
+        case Outcome::kNoValue:
+            ASSERT_EQ(r.open, static_cast<LSTATUS>(ERROR_SUCCESS));
+            EXPECT_EQ(r.query, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+            break;
+        case Outcome::kValue:
+            ASSERT_EQ(r.open, static_cast<LSTATUS>(ERROR_SUCCESS));
+            ASSERT_EQ(r.query, static_cast<LSTATUS>(ERROR_SUCCESS));
+            EXPECT_EQ(r.type, c.outcome.type);
+            EXPECT_EQ(r.data, c.outcome.data);
+            break;
+        }
+    }
 }

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -448,6 +449,7 @@ KeyContents FindKey(std::string_view text, const std::string& path) {
     bool inKey = false;
     std::u16string units;
     std::string name;
+    std::unordered_map<std::string, std::size_t> positions;  // folded value name -> index in key.values
     while (nextLine(line)) {
         line = TrimRight(line);
         if (line.empty()) {
@@ -510,13 +512,20 @@ KeyContents FindKey(std::string_view text, const std::string& path) {
         if (!ParseData(entry.substr(equals + 1), value)) {
             continue;
         }
-        for (auto it = key.values.begin(); it != key.values.end(); ++it) {
-            if (SameIgnoringAsciiCase(it->name, value.name)) {
-                key.values.erase(it);
-                break;
-            }
+        // A later line for the same name replaces the earlier one. The
+        // lookup goes through an index: a scan of the values so far for
+        // every line would make a key with a few hundred thousand values
+        // (a 64 MiB file holds millions) take minutes to open.
+        std::string folded = value.name;
+        for (char& c : folded) {
+            c = AsciiLower(c);
         }
-        key.values.push_back(std::move(value));
+        auto [slot, added] = positions.try_emplace(std::move(folded), key.values.size());
+        if (added) {
+            key.values.push_back(std::move(value));
+        } else {
+            key.values[slot->second] = std::move(value);
+        }
     }
     return key;
 }

@@ -455,6 +455,8 @@ DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer) {
 
 namespace {
 
+wq2::platform::VolumeQuery g_volumeQuery = ::statvfs;
+
 // statvfs of the folder a root path names ("C:" meaning the drive's root).
 bool VolumeOf(LPCSTR rootPath, struct statvfs& vfs) {
     std::string root = rootPath ? rootPath : ".";
@@ -465,7 +467,7 @@ bool VolumeOf(LPCSTR rootPath, struct statvfs& vfs) {
     if (path.empty()) {
         return false;
     }
-    if (statvfs(path.c_str(), &vfs) != 0) {
+    if (g_volumeQuery(path.c_str(), &vfs) != 0) {
         g_lastError = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno, path);
         return false;
     }
@@ -475,6 +477,12 @@ bool VolumeOf(LPCSTR rootPath, struct statvfs& vfs) {
 DWORD Capped(std::uint64_t value) { return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(value); }
 
 }  // namespace
+
+wq2::platform::VolumeQuery wq2::platform::SetVolumeQuery(VolumeQuery query) {
+    VolumeQuery previous = g_volumeQuery;
+    g_volumeQuery = query != nullptr ? query : ::statvfs;
+    return previous;
+}
 
 BOOL WINAPI GetDiskFreeSpaceExA(LPCSTR rootPath, PULARGE_INTEGER availableToCaller, PULARGE_INTEGER totalBytes,
                                 PULARGE_INTEGER totalFreeBytes) {

@@ -116,6 +116,15 @@ BOOL WINAPI GetDiskFreeSpaceExA(LPCSTR rootPath, PULARGE_INTEGER availableToCall
 BOOL WINAPI GetDiskFreeSpaceA(LPCSTR rootPath, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
                               LPDWORD freeClusters, LPDWORD totalClusters);
 
+struct statvfs;
+namespace wq2::platform {
+// The volume query behind both calls, statvfs(3) by default (0 on success, -1
+// with errno). Tests put a drive of any size in its place; null restores statvfs.
+// Returns the previous query.
+typedef int (*VolumeQuery)(const char* unixPath, struct statvfs* out);
+VolumeQuery SetVolumeQuery(VolumeQuery query);
+}  // namespace wq2::platform
+
 // ---- Modules ---------------------------------------------------------------
 
 // Only "kernel32.dll" (any letter case, ".dll" optional) loads, and from it

@@ -87,6 +87,12 @@ uint64_t DecimalToUint64(const char* text) {
 }
 
 int NextListField(char* field, const char** cursor) {
+    int cut = 0;
+    return NextListFieldChecked(field, cursor, &cut);
+}
+
+int NextListFieldChecked(char* field, const char** cursor, int* cut) {
+    *cut = 0;
     const char* p = *cursor;
     while (*p == ' ') ++p;
     if (IsListTerminator(*p)) return 0;
@@ -111,6 +117,7 @@ int NextListField(char* field, const char** cursor) {
         p += width;
     }
     field[length] = '\0';
+    *cut = fits ? 0 : 1;
     // A field ended by the end of the text leaves the cursor on the NUL, so the
     // next call ends the list instead of reading past the text.
     *cursor = *p == '\0' ? p : p + 1;

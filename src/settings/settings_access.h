@@ -35,6 +35,10 @@ int ReadSetupInt(const char* key, int32_t* value);
 // end of the text.
 int NextListField(char* field, const char** cursor);
 
+// NextListField that also tells, through `*cut`, whether the field was longer than
+// its slot, for callers that must refuse rather than use a cut name.
+int NextListFieldChecked(char* field, const char** cursor, int* cut);
+
 // The C library's conversions as the settings use them, independent of the
 // process's locale: optional leading white space, an optional sign, decimal digits
 // up to the first other character. The 32-bit form saturates; the 64-bit one

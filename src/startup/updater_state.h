@@ -20,6 +20,25 @@ inline constexpr int kExecAppFields = 2;
 // The add-on list takes the place of the last install choice's list.
 inline constexpr int kAddOnChoice = kMaxInstallChoices - 1;
 
+// Update entries and disc copy entries: at most one per key number 00 to 15.
+inline constexpr int kMaxListEntries = 16;
+
+enum UpdateMode : uint32_t {
+    ModePlain = 0,      // written from the payload into the install folder
+    ModeUpdate = 1,     // ... unless the existing file is newer
+    ModeData = 2,       // into the data folder, only where no readable file is
+    ModeOverwrite = 3,  // into the install folder, only over an existing file
+};
+
+struct UpdateItem {
+    uint32_t Mode;
+    char Path[kPathSize];  // target below the base folder
+    int32_t NameOffset;    // where the payload entry's name starts in Path
+    // A field of the entry did not fit its buffer: writing it fails rather than
+    // writing to a cut path.
+    int32_t PathTooLong;
+};
+
 // What the game's installer wrote into "SETUP.INI" in the install folder. Most of
 // it is read only to be validated; the title, the class and the disc check files
 // are used later.
@@ -90,6 +109,18 @@ struct UpdaterState {
     int32_t InstMode;
 
     SetupDescriptionData SetupDescription;
+
+    // The update run's two lists, parsed afresh by every run.
+    UpdateItem UpdateItems[kMaxListEntries];
+    int32_t UpdateItemCount;
+    int32_t DiscCopyDiscs[kMaxListEntries];
+    char DiscCopyPaths[kMaxListEntries][kPathSize];
+    int32_t DiscCopyCount;
+
+    // The wizard: the step the next Next press performs, and whether a Next or
+    // Back command is being handled (commands arriving meanwhile do nothing).
+    int32_t WizardPage;
+    int32_t WizardBusy;
 };
 
 extern UpdaterState Updater;

@@ -10,11 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -290,6 +292,96 @@ TEST_F(IniTest, FilesOverTheCapAreReadAsMissing) {
 TEST_F(IniTest, FifoIsReadAsMissingWithoutBlocking) {
     ASSERT_EQ(mkfifo((driveC_ + "/pipe.ini").c_str(), 0600), 0);
     EXPECT_EQ(Get("s", "k", "<def>", 64, "C:\\pipe.ini").text, "<def>");
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Hostile files ------------------------------------------------------------
+
+// size bytes from a fixed seed: NULs, CRs, brackets, "=" and code page 932
+// lead bytes all turn up.
+std::string Junk(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random());
+    }
+    return bytes;
+}
+
+struct HostileCase {
+    const char* what;
+    std::string text;
+    std::string section;
+    std::string key;
+    std::optional<std::string> expected;  // none: any sane answer
+};
+
+TEST_F(IniTest, HostileFilesGiveSaneAnswers) {
+    // Junk that ends in code page 932 lead bytes, the last with no byte after it.
+    const std::string junk = Junk(64 * 1024, 20240611) + std::string("\0\x81\x9F\xE0\xFC", 5);
+    const std::size_t cap = 1u << 20;
+    const std::string nearCap(cap - 100, 'x');
+    std::string manySections;
+    for (int i = 0; i < 50000; ++i) {
+        manySections += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
+    }
+
+    const HostileCase cases[] = {
+        {"junk", junk, "s", "k", std::nullopt},
+        {"junk, section \"\"", junk, "", "k", std::nullopt},
+        {"junk after the value", "[s]\nk=v\n" + junk, "s", "k", "v"},
+        {"junk before the value", junk + "\n[s]\nk=v\n", "s", "k", "v"},
+        {"nothing but NULs", std::string(cap, '\0'), "s", "k", "<def>"},
+        // Headers.
+        {"header not closed", "[SETUP\nk=v\n", "SETUP", "k", "<def>"},
+        {"header not closed leaves the keys in section \"\"", "[SETUP\nk=v\n", "", "k", "v"},
+        {"header not closed at the end of the file", "k=v\n[SETUP", "", "k", "v"},
+        {"header whose \"]\" follows a lead byte", "[s\x81]\nk=v\n", "", "k", "v"},
+        {"NUL inside a section name", std::string("[s\0t]\nk=v\n", 10), "s", "k", "<def>"},
+        // Keys and values.
+        {"line without \"=\"", "[s]\nflag\nk=v\n", "s", "flag", "<def>"},
+        {"and the key after it", "[s]\nflag\nk=v\n", "s", "k", "v"},
+        {"quoted value not closed at the end of the file", "[s]\nk=\"abc", "s", "k", "\"abc"},
+        {"quoted value not closed, next line", "[s]\nk=\"abc\nj=w\n", "s", "j", "w"},
+        {"lone lead byte at the end of a line", "[s]\nk=v\x81\nj=w\n", "s", "k", "v\x81"},
+        {"and the line after it", "[s]\nk=v\x81\nj=w\n", "s", "j", "w"},
+        {"lone lead byte before CR LF", "[s]\r\nk=v\x81\r\nj=w\r\n", "s", "k", "v\x81"},
+        {"lone lead byte at the end of the file", "[s]\nk=v\xFC", "s", "k", "v\xFC"},
+        {"lone lead byte before the closing quote", "[s]\nk=\"v\x81\"\n", "s", "k", "v\x81"},
+        {"NUL inside a value", std::string("[s]\nk=ab\0cd\n", 12), "s", "k", "ab"},
+        {"NUL inside a quoted value", std::string("[s]\nk=\"ab\0cd\"\n", 14), "s", "k", "ab"},
+        {"NUL first in a value", std::string("[s]\nk=\0cd\n", 10), "s", "k", ""},
+        {"empty key name", "[s]\n=v\n", "s", "k", "<def>"},
+        // Line ends.
+        {"CR-only line ends", "[s]\rk=v\rj=w", "s", "j", "w"},
+        {"CR CR LF line ends", "[s]\r\r\nk=v\r\r\nj=w\r\r\n", "s", "j", "w"},
+        {"LF CR line ends", "[s]\n\rk=v\n\rj=w\n\r", "s", "j", "w"},
+        // Size.
+        {"a value just under the cap", "[s]\nk=" + nearCap + "\n", "s", "k", nearCap},
+        {"a line of several megabytes", "[s]\nk=" + std::string(3 * cap, 'x') + "\n", "s", "k", "<def>"},
+        {"one byte over the cap", "[s]\nk=v\n" + std::string(cap - 7, ' '), "s", "k", "<def>"},
+        {"50000 sections, the wanted one last", manySections, "s49999", "k", "49999"},
+    };
+    for (const HostileCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteOnC("hostile.ini", c.text);
+        // The whole answer first, then buffers of every kind of small size:
+        // each must hold a whole-character beginning of the whole answer.
+        const DWORD full = static_cast<DWORD>((c.expected ? c.expected->size() : 0) + 4096);
+        Result whole = Get(c.section.c_str(), c.key.c_str(), "<def>", full, "C:\\hostile.ini");
+        if (c.expected) {
+            EXPECT_EQ(whole.text, *c.expected);
+        }
+        for (DWORD size : {1u, 2u, 3u, 4u, 7u, 64u}) {
+            Result cut = Get(c.section.c_str(), c.key.c_str(), "<def>", size, "C:\\hostile.ini");
+            EXPECT_EQ(whole.text.compare(0, cut.text.size(), cut.text), 0) << "size " << size;
+            // At most one two-byte character that did not fit is left out.
+            EXPECT_GE(cut.text.size() + 1, std::min<std::size_t>(whole.text.size(), size - 1)) << "size " << size;
+        }
+    }
 }
 
 }  // namespace

@@ -222,9 +222,16 @@ std::string_view CleanDefault(LPCSTR defaultValue) {
 // Cutting a two-byte character in half would leave a lead byte that
 // swallows the terminator for any code that steps by characters, so a
 // character that does not fit whole is left out.
+//
+// The value also ends at a NUL byte in the file: the caller gets a C string
+// and takes the count for its length, so bytes after an inner NUL would be
+// counted but never seen (a "k=" followed by a NUL would read as present and
+// empty with a count above zero). A NUL is below 0x40, never a second byte,
+// so stopping there is a character boundary.
 DWORD CopyWholeCharacters(std::string_view value, LPSTR buffer, DWORD size) {
     std::size_t room = static_cast<std::size_t>(size) - 1;
     std::size_t length = 0;
+    value = value.substr(0, value.find('\0'));
     while (length < value.size()) {
         std::size_t n = CharLength(value, length);
         if (length + n > room) {

@@ -15,4 +15,5 @@
 #include "win32_ini.h"
 #include "win32_resources.h"
 #include "win32_ui.h"
+#include "win32_dialogs.h"
 #endif

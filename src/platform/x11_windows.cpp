@@ -222,8 +222,11 @@ bool Activate(unsigned long window) {
     Connection x;
     if (x.get() == nullptr) return false;
     Display* display = x.get();
+    // Asking about a window manager that has gone may itself fail: not ours.
+    const bool managed = HasWindowManager(x);
+    XSync(display, False);
     errorCount = 0;
-    if (HasWindowManager(x)) {
+    if (managed) {
         XEvent event{};
         event.xclient.type = ClientMessage;
         event.xclient.window = window;

@@ -14,7 +14,7 @@ declare -A ids
 start() {
   local name=$1
   shift
-  "$bin/test_window" "$@" >"$work/$name.out" 2>&1 &
+  "$bin/test_window" "$@" >"$work/$name.out" 2>"$work/$name.err" &
   track $!
   eval "pid_$name=$!"
   wait_for "$work/$name.out" '^ready ' || { fail "$name: no window"; return; }
@@ -25,7 +25,7 @@ start() {
 expect() {
   local answer=$1 got
   shift
-  got=$("$bin/window_probe" "$@" 2>/dev/null | head -n 1) || true
+  got=$("$bin/window_probe" "$@" 2>>"$work/window_probe.err" | head -n 1) || true
   [ "$got" = "$answer" ] || fail "search '$1' '$2': $got, expected $answer"
 }
 
@@ -73,7 +73,7 @@ expect found GameWindowClass 'ゲーム タイトル'
 # SetForegroundWindow raises the found window above the one covering it and
 # gives it the keyboard focus.
 [ "$(pixel 100 100)" = 0000FF ] || fail "cover is not on top: $(pixel 100 100)"
-"$bin/window_probe" GameWindowClass 'ゲーム タイトル' foreground >"$work/foreground.out"
+"$bin/window_probe" GameWindowClass 'ゲーム タイトル' foreground >"$work/foreground.out" 2>>"$work/window_probe.err"
 grep -q '^foreground 1$' "$work/foreground.out" || fail "foreground: $(cat "$work/foreground.out")"
 sleep 0.3
 [ "$(pixel 100 100)" = FF0000 ] || fail "the game window was not raised: $(pixel 100 100)"
@@ -82,7 +82,7 @@ wait_for "$work/game.out" '^focus$' || fail "the game window got no focus event"
 
 # ShowWindow maps again a window found before it went away, and raises it.
 mkfifo "$work/go"
-"$bin/window_probe" Cover Cover wait show <"$work/go" >"$work/show.out" &
+"$bin/window_probe" Cover Cover wait show <"$work/go" >"$work/show.out" 2>>"$work/window_probe.err" &
 probe=$!
 track "$probe"
 exec 3>"$work/go"

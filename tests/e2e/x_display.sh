@@ -1,6 +1,7 @@
 # Shared by the tests on a virtual X display; source it. Starts Xvfb on a free
 # display (DISPLAY is exported), makes $work, and cleans both up on exit,
-# together with every process registered with `track PID`.
+# together with every process registered with `track PID`. WQ2_KEEP=DIR keeps
+# a copy of $work (the programs' output) for a look after a failure.
 work=$(mktemp -d)
 tracked=()
 track() { tracked+=("$1"); }
@@ -49,6 +50,10 @@ shot() {
 }
 
 finish() {
+  # Programs built with the sanitizers report there; their output is kept in $work.
+  local reports
+  reports=$(find "$work" -type f -exec grep -lE 'Sanitizer|runtime error' {} + 2>/dev/null || true)
+  [ -z "$reports" ] || fail "sanitizer reports in: $reports"
   if [ "$failures" -ne 0 ]; then
     echo "$failures failed"
     exit 1

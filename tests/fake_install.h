@@ -85,6 +85,7 @@ protected:
         fs::remove_all(root_);
     }
 
+public:
     // The Unix path of a path under drive C: given with "/" separators.
     fs::path C(const std::string& rest) const { return root_ / "c" / rest; }
 
@@ -93,6 +94,12 @@ protected:
         std::ofstream(path, std::ios::binary) << bytes;
     }
 
+    static std::string ReadBytes(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+protected:
     static std::string Ini(const IniLines& lines) {
         std::string text;
         for (const std::string& line : lines) text += line + "\r\n";

@@ -33,6 +33,8 @@
 // without them; an unmatched quote is part of the value. Bytes are copied
 // untouched, and the second byte of a two-byte character (lead bytes
 // 0x81-0x9F, 0xE0-0xFC) is never taken for "[", "]" or a letter to fold.
+// A NUL byte inside a value ends it, so the count returned is always the
+// length of the string stored.
 //
 // A missing or unreadable file, a file larger than 1 MiB, a missing section
 // or key, or a null section or key gives defaultValue instead, with trailing

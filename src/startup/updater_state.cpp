@@ -11,6 +11,7 @@ void ResetUpdaterState() {
     // one process, as the tests do) is such an end.
     if (Updater.AgreementText != nullptr) GlobalFree(Updater.AgreementText);
     if (Updater.AgreementTitle != nullptr) GlobalFree(Updater.AgreementTitle);
+    if (Updater.PayloadArchive != nullptr) GlobalFree(Updater.PayloadArchive);
     std::memset(&Updater, 0, sizeof Updater);
     lstrcpyA(Updater.Caption, "UPDATE");
 }

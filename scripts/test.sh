@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh cmake ninja-build g++ pkg-config libgtest-dev libgtk-3-dev g++-mingw-w64-x86-64 \
-  xvfb xdotool x11-utils imagemagick time python3 fonts-ipafont-gothic libx11-dev
+  xvfb xdotool x11-utils imagemagick time python3 fonts-ipafont-gothic libx11-dev genisoimage fuseiso
 
 echo "== optimised build and tests"
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=Release

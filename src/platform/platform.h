@@ -16,4 +16,5 @@
 #include "win32_resources.h"
 #include "win32_ui.h"
 #include "win32_dialogs.h"
+#include "win32_shell.h"
 #endif

@@ -61,3 +61,45 @@ REG
 demo_listing() {
   (cd "$1" && find . -type f -printf '%p\t%s\t%TY-%Tm-%Td %TH:%TM\t' -exec sh -c 'md5sum <"$1" | cut -c1-8' _ {} \; | sort)
 }
+
+# The title of the demo updater's wizard and boxes.
+demo_caption='デモゲーム アップデータ 1.01'
+
+# click_through_demo UPDATER [SHOTS_DIR]: runs UPDATER on the current display and
+# works it as a user would with xdotool: the start notice, "同意する", Next on
+# the start and confirmation pages, and "完了". Pictures of each page go to
+# SHOTS_DIR when given. Sets demo_status to the updater's exit code; returns 1
+# when a window it waited for did not come.
+click_through_demo() {
+  local updater=$1 shots=${2:-} pid notice wizard
+  _demo_window() { timeout 15 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
+  _demo_shot() { [ -z "$shots" ] || { mkdir -p "$shots" && import -window "$2" "$shots/$1.png"; }; }
+  _demo_key() { xdotool windowfocus --sync "$1" key "$2"; sleep 0.4; }
+  "$updater" &
+  pid=$!
+  demo_status=
+  notice=$(_demo_window UPDATE || true)
+  [ -n "$notice" ] || { kill "$pid" 2>/dev/null; return 1; }
+  _demo_shot notice "$notice"
+  _demo_key "$notice" Return
+  wizard=$(_demo_window "$demo_caption" || true)
+  [ -n "$wizard" ] || { kill "$pid" 2>/dev/null; return 1; }
+  sleep 0.5
+  _demo_shot wizard-start "$wizard"
+  # Enter does nothing until "同意する" is chosen; the radio button sits at
+  # dialog units (10..235, 177..187) of the 364 x 222 template.
+  _demo_key "$wizard" Return
+  eval "$(xdotool getwindowgeometry --shell "$wizard")"
+  xdotool mousemove "$((X + 20 * WIDTH / 364))" "$((Y + 182 * HEIGHT / 222))" click 1
+  sleep 0.4
+  _demo_key "$wizard" Return
+  _demo_shot wizard-confirm "$wizard"
+  # A caller may look at the game folder while the confirmation page shows.
+  if declare -F demo_on_confirm >/dev/null; then demo_on_confirm; fi
+  _demo_key "$wizard" Return
+  sleep 1
+  _demo_shot wizard-done "$wizard"
+  _demo_key "$wizard" Return
+  demo_status=0
+  wait "$pid" || demo_status=$?
+}

@@ -87,8 +87,18 @@ void FolderOf(const char* path, char* folder) {
     folder[length] = '\0';
 }
 
-// Creates a new, empty temporary file beside `path`; its name goes to `tempPath`.
+// Creates the empty temporary file for `path` beside it: the target's name with
+// "~upd" appended, so a run killed part-way leaves a leftover that the next run
+// writing the same file takes over and renames away. A name with no room for the
+// suffix falls back to a numbered one. The temporary's name goes to `tempPath`.
 HANDLE CreateTempBeside(const char* path, char* tempPath) {
+    if (lstrlenA(path) + 4 < kPathSize) {
+        lstrcpyA(tempPath, path);
+        lstrcatA(tempPath, "~upd");
+        // A leftover of a killed run may be read-only if the target was.
+        SetFileAttributesA(tempPath, FILE_ATTRIBUTE_NORMAL);
+        return CreateFileA(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     static unsigned counter = 0;
     char folder[kPathSize];
     FolderOf(path, folder);

@@ -274,7 +274,7 @@ private:
     DWORD CopyData(int in, const Item& item, const std::string& name, const std::string& folder) {
         struct stat source;
         if (fstat(in, &source) != 0) return Fail(ErrorFromErrno(errno, item.from), item.from);
-        if (DWORD error = CreateTemp(folder)) return error;
+        if (DWORD error = CreateTemp(item.to)) return error;
         std::unique_ptr<char[]> piece(new char[kPieceSize]);
         ULONGLONG done = 0;
         for (;;) {
@@ -313,21 +313,19 @@ private:
         return 0;
     }
 
-    // A new file beside the target, under a hidden name of ours.
-    DWORD CreateTemp(const std::string& folder) {
-        static unsigned counter = 0;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string path = folder + "/.~wq2copy-" + std::to_string(getpid()) + "-" + std::to_string(counter++) +
-                               ".tmp";
-            int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                tempFd_ = fd;
-                temp_ = std::move(path);
-                return 0;
-            }
-            if (errno != EEXIST) return Fail(ErrorFromErrno(errno, path), folder);
-        }
-        return Fail(ERROR_ACCESS_DENIED, folder);
+    // A new file beside the target, under a hidden name made from the target's,
+    // so a copy killed part-way leaves a leftover that the next copy of the same
+    // file takes over (and renames away) instead of one that lingers forever.
+    DWORD CreateTemp(const std::string& target) {
+        const size_t slash = target.rfind('/');
+        std::string path = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".~wq2copy";
+        // A leftover may carry the read-only bit of the file it was copying.
+        if (unlink(path.c_str()) != 0 && errno != ENOENT) return Fail(ErrorFromErrno(errno, path), target);
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) return Fail(ErrorFromErrno(errno, path), target);
+        tempFd_ = fd;
+        temp_ = std::move(path);
+        return 0;
     }
 
     // Tells the handler and the window; false when either cancels.

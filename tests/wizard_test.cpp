@@ -337,4 +337,110 @@ TEST_F(Wizard, WizardThatCannotBeCreatedIsAnInterruption) {
     EXPECT_EQ(recordedBoxes[0].text, "アップデートが中断されました");
 }
 
+// Top-level windows of pretend programs, found by class (or the dialog class
+// atom) and exact title.
+struct FakeWindow {
+    std::string className;  // "#dialog" for the system dialog class
+    std::string title;
+};
+std::vector<FakeWindow> fakeWindows;
+std::vector<std::string> searches;
+
+HWND FindFakeWindow(LPCSTR className, LPCSTR title) {
+    std::string wanted = reinterpret_cast<uintptr_t>(className) == 0x8002 ? "#dialog" : className;
+    searches.push_back(wanted + "|" + title);
+    for (size_t i = 0; i < fakeWindows.size(); ++i) {
+        if (fakeWindows[i].className == wanted && fakeWindows[i].title == title) {
+            return reinterpret_cast<HWND>(uintptr_t(0x7000 + i));
+        }
+    }
+    return nullptr;
+}
+
+class RunningPrograms : public Wizard {
+protected:
+    void SetUp() override {
+        Wizard::SetUp();
+        previousFinder_ = wq2::platform::SetWindowFinder(FindFakeWindow);
+        fakeWindows.clear();
+        searches.clear();
+    }
+    void TearDown() override {
+        wq2::platform::SetWindowFinder(previousFinder_);
+        Wizard::TearDown();
+    }
+    static std::string Question(const std::string& title) {
+        return "「" + title +
+               "」が実行中です。アップデートを続行する場合はゲームを終了してから [OK] "
+               "を、アップデートを中止する場合は [キャンセル] を押して下さい";
+    }
+    wq2::platform::WindowFinder previousFinder_ = nullptr;
+};
+
+TEST_F(RunningPrograms, AnotherCopyIsBroughtForwardAndThisOneEndsQuietly) {
+    Settings({});
+    fakeWindows = {{"#dialog", "デモ アップデータ "}};
+    bool wizardShown = false;
+    EXPECT_EQ(Launch([&](HWND) { wizardShown = true; }), 0);
+    EXPECT_FALSE(wizardShown);
+    EXPECT_TRUE(recordedBoxes.empty());
+    // The check comes after the settings and uses the final caption.
+    EXPECT_EQ(searches, (std::vector<std::string>{"#dialog|デモ アップデータ "}));
+}
+
+TEST_F(RunningPrograms, GameWindowsAreAskedAboutUntilTheyAreGone) {
+    const std::string cancelled = "アップデートが中断されました";
+    struct Case {
+        const char* what;
+        IniLines setup;
+        std::vector<FakeWindow> windows;
+        std::vector<int> answers;  // to the questions, in order
+        // Done when a question has been answered OK this many times: the game's
+        // windows close, and these open.
+        size_t closeAfter;
+        std::vector<FakeWindow> openAfter;
+        std::vector<std::string> boxes;
+        int exitCode;
+        bool wizard;
+    } cases[] = {
+        {"the game runs until the third OK", {}, {{"デモ", "デモ"}}, {IDOK, IDOK, IDOK}, 3, {},
+         {Question("デモ"), Question("デモ"), Question("デモ"), cancelled}, 0, true},
+        {"Cancel at the question", {}, {{"デモ", "デモ"}}, {IDCANCEL}, 99, {}, {Question("デモ")}, 0, false},
+        {"a window of another class is no game", {}, {{"Other", "デモ"}}, {}, 0, {}, {cancelled}, 0, true},
+        {"the second title is asked about with its own name", {"GameTitleA=デモ体験版"},
+         {{"デモ", "デモ体験版"}}, {IDOK}, 1, {}, {Question("デモ体験版"), cancelled}, 0, true},
+        {"the first title is not looked for again", {"GameTitleA=デモ体験版"}, {{"デモ", "デモ体験版"}}, {IDOK}, 1,
+         {{"デモ", "デモ"}}, {Question("デモ体験版"), cancelled}, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetUpdaterState();
+        UsePayload({{"UPDATE.INI", ""}, {"a.dat", "new"}});
+        Settings(c.setup);
+        fakeWindows = c.windows;
+        recordedBoxes.clear();
+        size_t asked = 0, oks = 0;
+        wq2test::boxAnswer = [&](const RecordedBox& box) {
+            if (box.type != MB_OKCANCEL) return IDOK;
+            EXPECT_EQ(box.caption, "デモ アップデータ ");
+            EXPECT_EQ(box.owner, nullptr);
+            int answer = asked < c.answers.size() ? c.answers[asked] : IDCANCEL;
+            ++asked;
+            if (answer == IDOK && ++oks == c.closeAfter) fakeWindows = c.openAfter;
+            return answer;
+        };
+        bool wizardShown = false;
+        EXPECT_EQ(Launch([&](HWND dialog) {
+                      wizardShown = true;
+                      ScriptClick(dialog, IDC_CANCEL);
+                  }),
+                  c.exitCode);
+        EXPECT_EQ(wizardShown, c.wizard);
+        std::vector<std::string> texts;
+        for (const RecordedBox& b : recordedBoxes) texts.push_back(b.text);
+        EXPECT_EQ(texts, c.boxes);
+    }
+    wq2test::boxAnswer = nullptr;
+}
+
 }  // namespace

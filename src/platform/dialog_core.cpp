@@ -566,7 +566,18 @@ HCURSOR WINAPI SetCursor(HCURSOR cursor) {
     return previous;
 }
 
+namespace {
+wq2::platform::WindowFinder g_windowFinder = nullptr;
+}  // namespace
+
+wq2::platform::WindowFinder wq2::platform::SetWindowFinder(WindowFinder finder) {
+    WindowFinder previous = g_windowFinder;
+    g_windowFinder = finder;
+    return previous;
+}
+
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
+    if (g_windowFinder != nullptr) return g_windowFinder(className, windowName);
     wq2::platform::x11::WindowQuery query;
     std::string wantedClass;
     std::string wantedTitle;

@@ -39,4 +39,10 @@ bool ScriptCloseBox(HWND dialog);
 // LoadCursorA(nullptr, IDC_WAIT) and friends).
 HCURSOR ScriptPointerCursor(HWND dialog, int id = 0);
 
+// Where FindWindowA looks: the desktop by default; a test puts the windows of
+// its pretend programs in its place (null restores the desktop). Returns the
+// previous finder.
+typedef HWND (*WindowFinder)(LPCSTR className, LPCSTR windowName);
+WindowFinder SetWindowFinder(WindowFinder finder);
+
 }  // namespace wq2::platform

@@ -18,7 +18,7 @@ truncate -s 200M "$work/c/disc/$name"
 head -c 20M /dev/urandom >"$work/c/disc/small.dat"
 title='コピーしています...'
 
-# Names left in the destination folder: the copy's temporaries start with ".~".
+# Names left in the destination folder: the copy's temporaries end in ".~wq2copy".
 leftovers() { ls -A "$work/c/Game/data" 2>/dev/null || true; }
 
 # start_copy CASE FROM TO [ARGS...]: runs the probe, presses Enter on its dialog
@@ -57,10 +57,10 @@ if start_copy click "C:\\disc\\$name" "C:\\Game\\data\\$name" --slow 50; then
     [ -n "$owner" ] && [ $((owner)) -eq "$dialog" ] || fail "not owned by the dialog: '$owner' vs $dialog"
     # Part of the file is written before the cancel.
     for _ in $(seq 100); do
-      [ -n "$(find "$work/c/Game/data" -name '.~*' -size +1M 2>/dev/null)" ] && break
+      [ -n "$(find "$work/c/Game/data" -name '*.~wq2copy' -size +1M 2>/dev/null)" ] && break
       sleep 0.1
     done
-    [ -n "$(find "$work/c/Game/data" -name '.~*' -size +1M 2>/dev/null)" ] || fail "click: nothing written yet"
+    [ -n "$(find "$work/c/Game/data" -name '*.~wq2copy' -size +1M 2>/dev/null)" ] || fail "click: nothing written yet"
     sleep 0.5
     shot copy_progress
     # The button sits in the window's lower right corner, inside a 12 pixel border.

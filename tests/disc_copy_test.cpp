@@ -10,6 +10,7 @@
 #include "dialog_script.h"
 #include "disc_copy.h"
 #include "fake_install.h"
+#include "scripted_dialogs.h"
 #include "resource_ids.h"
 #include "update_run.h"
 #include "updater_state.h"
@@ -21,9 +22,8 @@ using wq2test::IniLines;
 using wq2test::RecordedBox;
 using wq2test::recordedBoxes;
 
-std::function<void(HWND)> script;
-void RunScript(HWND dialog) { script(dialog); }
-INT_PTR CALLBACK PlainProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+using wq2test::PlainProc;
+using wq2test::script;
 
 std::function<bool(const wq2::platform::CopyProgress&)> onCopy;
 bool CopyHandler(const wq2::platform::CopyProgress& p) { return onCopy ? onCopy(p) : true; }
@@ -34,7 +34,6 @@ class DiscCopy : public FakeInstall {
 protected:
     void SetUp() override {
         FakeInstall::SetUp();
-        previousScript_ = wq2::platform::SetDialogScript(RunScript);
         previousCopy_ = wq2::platform::SetCopyProgressHandler(CopyHandler);
         onCopy = nullptr;
         // Two CD-ROM drives, P: empty and Q: with the disc; D: a plain drive that
@@ -64,9 +63,7 @@ protected:
     }
 
     void TearDown() override {
-        wq2::platform::SetDialogScript(previousScript_);
         wq2::platform::SetCopyProgressHandler(previousCopy_);
-        script = nullptr;
         onCopy = nullptr;
         FakeInstall::TearDown();
     }
@@ -100,7 +97,7 @@ protected:
     }
 
     HWND dialog_ = nullptr;
-    wq2::platform::DialogScript previousScript_ = nullptr;
+    wq2test::ScriptedDialogs scripted_;
     wq2::platform::CopyProgressHandler previousCopy_ = nullptr;
 };
 

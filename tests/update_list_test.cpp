@@ -9,6 +9,7 @@
 
 #include "dialog_script.h"
 #include "fake_install.h"
+#include "scripted_dialogs.h"
 #include "resource_ids.h"
 #include "update_list.h"
 #include "update_run.h"
@@ -21,9 +22,8 @@ using wq2test::IniLines;
 using wq2test::RecordedBox;
 using wq2test::recordedBoxes;
 
-std::function<void(HWND)> script;
-void RunScript(HWND dialog) { script(dialog); }
-INT_PTR CALLBACK PlainProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+using wq2test::PlainProc;
+using wq2test::script;
 
 constexpr uint64_t kOld = 0x01D0000000000000ull;  // 2014
 constexpr uint64_t kNew = 0x01DB000000000000ull;  // 2024
@@ -32,7 +32,6 @@ class UpdateList : public FakeInstall {
 protected:
     void SetUp() override {
         FakeInstall::SetUp();
-        previousScript_ = wq2::platform::SetDialogScript(RunScript);
         UsePayload({{"UPDATE.INI", ""}, {"a.dat", "new a"}, {"b.dat", "new b"}, {"表.dat", "new hyo"},
                     {"save.dat", "default save"}});
         lstrcpyA(Updater.InstPath, "C:\\Game");
@@ -44,8 +43,6 @@ protected:
     }
 
     void TearDown() override {
-        wq2::platform::SetDialogScript(previousScript_);
-        script = nullptr;
         FakeInstall::TearDown();
     }
 
@@ -73,7 +70,7 @@ protected:
 
     static std::string Read(const std::filesystem::path& p) { return ReadBytes(p); }
 
-    wq2::platform::DialogScript previousScript_ = nullptr;
+    wq2test::ScriptedDialogs scripted_;
 };
 
 struct Parsed {

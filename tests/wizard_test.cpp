@@ -8,6 +8,7 @@
 
 #include "dialog_script.h"
 #include "fake_install.h"
+#include "scripted_dialogs.h"
 #include "launch_sequence.h"
 #include "resource_ids.h"
 #include "updater_state.h"
@@ -24,8 +25,8 @@ using wq2test::IniLines;
 using wq2test::RecordedBox;
 using wq2test::recordedBoxes;
 
-std::function<void(HWND)> script;
-void RunScript(HWND dialog) { script(dialog); }
+using wq2test::PlainProc;
+using wq2test::script;
 
 // Free bytes the fake volume query reports for every drive.
 uint64_t freeBytes = uint64_t(1) << 40;
@@ -67,7 +68,6 @@ class Wizard : public FakeInstall {
 protected:
     void SetUp() override {
         FakeInstall::SetUp();
-        previousScript_ = wq2::platform::SetDialogScript(RunScript);
         previousVolume_ = wq2::platform::SetVolumeQuery(FakeVolume);
         freeBytes = uint64_t(1) << 40;
         UsePayload({{"UPDATE.INI", ""}, {"a.dat", "new"}, {"agree.txt", "規約\r\n第1条"},
@@ -79,9 +79,7 @@ protected:
     }
 
     void TearDown() override {
-        wq2::platform::SetDialogScript(previousScript_);
         wq2::platform::SetVolumeQuery(previousVolume_);
-        script = nullptr;
         FakeInstall::TearDown();
     }
 
@@ -101,7 +99,7 @@ protected:
         return RunLaunchSequence(nullptr);
     }
 
-    wq2::platform::DialogScript previousScript_ = nullptr;
+    wq2test::ScriptedDialogs scripted_;
     wq2::platform::VolumeQuery previousVolume_ = nullptr;
 };
 

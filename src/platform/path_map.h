@@ -14,10 +14,25 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "win32_types.h"
 
 namespace wq2::platform {
+
+// ASCII letters folded to lower case; every other byte, and so every byte of
+// a multi-byte character in UTF-8 or a lead byte in code page 932, unchanged.
+inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Equal but for the case of ASCII letters: the rule of lstrcmpiA and of
+// Windows' names of files, keys and drives.
+inline bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    return true;
+}
 
 // A mapped path, or the Windows error code that says why there is none.
 struct MappedPath {

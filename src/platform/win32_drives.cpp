@@ -17,27 +17,16 @@
 
 namespace {
 
+using wq2::platform::AsciiLower;
+using wq2::platform::SameIgnoringAsciiCase;
+
 constexpr char kDefaultMountTable[] = "/proc/self/mountinfo";
 const char* g_mountTable = kDefaultMountTable;
 
 // A system.reg beyond this is not one Wine wrote.
 constexpr std::streamoff kMaxRegistrySize = 64 * 1024 * 1024;
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The text from line[pos] up to the unescaped closer; pos ends past it. Only
 // ASCII names and values matter here, so an escape stands for the character
@@ -74,9 +63,9 @@ std::string RecordedType(char letter) {
     while (std::getline(file, line)) {
         std::size_t pos = 1;
         if (!line.empty() && line[0] == '[') {
-            inDrives = ReadQuoted(line, pos, ']', name) && SameIgnoringCase(name, "Software\\Wine\\Drives");
+            inDrives = ReadQuoted(line, pos, ']', name) && SameIgnoringAsciiCase(name, "Software\\Wine\\Drives");
         } else if (inDrives && !line.empty() && line[0] == '"' && ReadQuoted(line, pos, '"', name) &&
-                   SameIgnoringCase(name, wanted) && line.compare(pos, 2, "=\"") == 0) {
+                   SameIgnoringAsciiCase(name, wanted) && line.compare(pos, 2, "=\"") == 0) {
             pos += 2;
             if (ReadQuoted(line, pos, '"', value)) {
                 return value;
@@ -189,7 +178,7 @@ UINT WINAPI GetDriveTypeA(LPCSTR rootPath) {
     }
     const std::string recorded = RecordedType(AsciiLower(letter));
     const std::string fileSystem = FileSystemOf(folder);
-    if (SameIgnoringCase(recorded, "cdrom") || IsDiscFileSystem(fileSystem)) {
+    if (SameIgnoringAsciiCase(recorded, "cdrom") || IsDiscFileSystem(fileSystem)) {
         return DRIVE_CDROM;
     }
     static const struct {
@@ -202,7 +191,7 @@ UINT WINAPI GetDriveTypeA(LPCSTR rootPath) {
         {"ramdisk", DRIVE_RAMDISK},
     };
     for (const auto& entry : kRecorded) {
-        if (SameIgnoringCase(recorded, entry.name)) {
+        if (SameIgnoringAsciiCase(recorded, entry.name)) {
             return entry.type;
         }
     }

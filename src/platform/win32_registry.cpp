@@ -27,6 +27,9 @@
 
 namespace {
 
+using wq2::platform::AsciiLower;
+using wq2::platform::SameIgnoringAsciiCase;
+
 // A user.reg beyond this is not a registry Wine wrote; reading it whole for
 // every open would only cost memory.
 constexpr off_t kMaxFileSize = 64 * 1024 * 1024;
@@ -89,20 +92,6 @@ std::optional<std::string> ReadUserReg() {
     }
     close(fd);
     return text;
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 int HexDigit(char c) {

@@ -53,6 +53,7 @@ using IniLines = std::vector<std::string>;
 struct PayloadFile {
     std::string name;
     std::string content;
+    bool stored = false;  // kept as it is rather than compressed where that helps
 };
 
 // A registry value as user.reg keeps it: the text after "=" (e.g. "\"C:\\\\Game\""
@@ -113,7 +114,8 @@ protected:
         std::string error;
         for (const PayloadFile& f : files) {
             ASSERT_TRUE(writer.AddEntry(f.name, kEntryTime, reinterpret_cast<const uint8_t*>(f.content.data()),
-                                        f.content.size(), wq2::EntryStorage::Auto, &error));
+                                        f.content.size(),
+                                        f.stored ? wq2::EntryStorage::Stored : wq2::EntryStorage::Auto, &error));
         }
         ASSERT_TRUE(writer.Finish(&error)) << error;
         std::string bytes = out.str();

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_install.h"
 #include "path_text.h"
 #include "payload_archive.h"
 #include "payload_reader.h"
@@ -27,19 +28,8 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-struct Box {
-    std::string text;
-    std::string caption;
-    UINT type;
-};
-std::vector<Box> boxes;
-
-int RecordBox(HWND, LPCSTR text, LPCSTR caption, UINT type) {
-    boxes.push_back({text, caption, type});
-    return IDOK;
-}
-
-constexpr uint64_t kEntryTime = 0x01D9A1B2C3D4E5F6ull;  // a FILETIME in 2023
+// The boxes of the current test, recorded by the shared fixture.
+std::vector<wq2test::RecordedBox>& boxes = wq2test::recordedBoxes;
 
 Bytes Compressible(size_t n) {
     Bytes b(n);
@@ -47,29 +37,15 @@ Bytes Compressible(size_t n) {
     return b;
 }
 
-class UpdaterPayload : public testing::Test {
+class UpdaterPayload : public wq2test::FakeInstall {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("wq2-payload-" + std::to_string(getpid()));
-        fs::remove_all(root_);
-        fs::create_directories(root_ / "prefix" / "dosdevices");
-        fs::create_directories(root_ / "c");
-        fs::create_directory_symlink(root_ / "c", root_ / "prefix" / "dosdevices" / "c:");
-        setenv("WINEPREFIX", (root_ / "prefix").c_str(), 1);
-        ResetUpdaterState();
-        boxes.clear();
-        previous_ = SetMessageBoxHandler(RecordBox);
+        FakeInstall::SetUp();
         Pack({{"UPDATE.INI", Compressible(300), false},
               {"stored.bin", {1, 2, 3, 4, 5}, true},
               {"big.dat", Compressible(50000), false},
               {"empty.txt", {}, true},
               {"Stored.BIN", {9, 9}, true}});
-    }
-
-    void TearDown() override {
-        CleanUp();
-        SetMessageBoxHandler(previous_);
-        fs::remove_all(root_);
     }
 
     struct File {
@@ -79,24 +55,10 @@ protected:
     };
 
     void Pack(const std::vector<File>& files) {
-        std::stringstream out(std::ios::in | std::ios::out | std::ios::binary);
-        wq2::PayloadWriter w(out, {});
-        std::string error;
-        for (const File& f : files) {
-            ASSERT_TRUE(w.AddEntry(f.name, kEntryTime, f.content.data(), f.content.size(),
-                                   f.stored ? wq2::EntryStorage::Stored : wq2::EntryStorage::Auto, &error));
-        }
-        ASSERT_TRUE(w.Finish(&error));
-        std::string s = out.str();
-        image_.assign(s.begin(), s.end());
-        Updater.PayloadImage = image_.data();
-        Updater.PayloadSize = uint32_t(image_.size());
-        if (Updater.PayloadArchive != nullptr) GlobalFree(Updater.PayloadArchive);
-        Updater.PayloadArchive = OpenPayloadArchive();
-        ASSERT_NE(Updater.PayloadArchive, nullptr);
+        std::vector<wq2test::PayloadFile> payload;
+        for (const File& f : files) payload.push_back({f.name, std::string(f.content.begin(), f.content.end()), f.stored});
+        UsePayload(payload);
     }
-
-    fs::path C(const std::string& rest) const { return root_ / "c" / rest; }
 
     static Bytes Read(const fs::path& p) {
         std::ifstream in(p, std::ios::binary);
@@ -119,9 +81,6 @@ protected:
         return AsFileTime(st.st_atim);
     }
 
-    fs::path root_;
-    Bytes image_;
-    MessageBoxHandler previous_ = nullptr;
 };
 
 TEST_F(UpdaterPayload, WritesEntriesWithTheirTimeAndContent) {
@@ -160,7 +119,7 @@ TEST_F(UpdaterPayload, MissingEntryShowsItsBoxTitledWithTheCaption) {
     uint32_t size = 7;
     EXPECT_EQ(ExtractEntryToMemory("nothing.bin", &size), nullptr);
     ASSERT_EQ(boxes.size(), 2u);
-    for (const Box& b : boxes) {
+    for (const wq2test::RecordedBox& b : boxes) {
         EXPECT_EQ(b.text, "Can't Find File in Resource !!");
         EXPECT_EQ(b.caption, "UPDATE");
         EXPECT_EQ(b.type, UINT(MB_ICONERROR));

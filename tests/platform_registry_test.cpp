@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "saved_variable.h"
 
 namespace {
 
@@ -31,23 +32,13 @@ const char kHeader[] = "WINE REGISTRY Version 2\n;; All keys relative to REGISTR
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const char* old = std::getenv("WINEPREFIX")) {
-            oldPrefix_ = old;
-        }
         char pattern[] = "/tmp/wq2-registry-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         prefix_ = pattern;
         setenv("WINEPREFIX", prefix_.c_str(), 1);
     }
 
-    void TearDown() override {
-        if (oldPrefix_) {
-            setenv("WINEPREFIX", oldPrefix_->c_str(), 1);
-        } else {
-            unsetenv("WINEPREFIX");
-        }
-        fs::remove_all(prefix_);
-    }
+    void TearDown() override { fs::remove_all(prefix_); }
 
     void WriteRaw(const std::string& text) {
         std::ofstream out(prefix_ + "/user.reg", std::ios::binary | std::ios::trunc);
@@ -57,7 +48,7 @@ protected:
     void WriteUserReg(const std::string& body) { WriteRaw(kHeader + body); }
 
     std::string prefix_;
-    std::optional<std::string> oldPrefix_;
+    wq2test::SavedVariable savedPrefix_{"WINEPREFIX"};
 };
 
 // Opens key under HKEY_CURRENT_USER, reads one value and closes the key.

@@ -11,6 +11,7 @@
 #include "../../src/platform/resource_table.h"
 #include "native_names.h"
 #include "payload_reader.h"
+#include "pe_resources.h"
 #include "temporary_file.h"
 
 #ifdef _WIN32
@@ -22,6 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace res = wq2::resources;
+namespace pe = wq2::pe;
 
 constexpr int kExitOk = 0;
 constexpr int kExitBadData = 1;
@@ -105,25 +107,104 @@ void WriteZeros(std::ofstream& out, uint64_t count) {
     }
 }
 
+// The whole stub. A Windows program's offsets are 32-bit, so it is below 4 GiB.
+bool ReadStub(const fs::path& path, std::ostream& err, std::vector<uint8_t>* image) {
+    std::error_code error;
+    const bool regular = fs::is_regular_file(path, error);
+    const uint64_t size = regular ? fs::file_size(path, error) : 0;
+    std::ifstream in(path, std::ios::binary);
+    if (!in || error || !regular) {
+        PrintError(err, DisplayPath(path) + ": the updater program cannot be read");
+        return false;
+    }
+    if (size > res::kMaxDataSize) {
+        PrintError(err, DisplayPath(path) + ": not a Windows program: larger than 4 GiB");
+        return false;
+    }
+    image->resize(size_t(size));
+    if (!in.read(reinterpret_cast<char*>(image->data()), std::streamsize(size))) {
+        PrintError(err, DisplayPath(path) + ": the updater program cannot be read");
+        return false;
+    }
+    return true;
+}
+
+// Writes the image piece by piece beside `output` and moves it there once whole.
+bool WriteOutput(const fs::path& output, const pe::RewrittenImage& image, std::ostream& err) {
+    fs::path partialPath = output;
+    partialPath += ".partial";
+    TemporaryFile partial(partialPath);
+    std::ofstream file(partial.Path(), std::ios::binary | std::ios::trunc);
+    if (!file) {
+        PrintError(err, DisplayPath(partial.Path()) + ": cannot be created");
+        return false;
+    }
+    for (const pe::RewrittenImage::Piece& piece : image.pieces) {
+        if (piece.data == nullptr) {
+            WriteZeros(file, piece.size);
+        } else {
+            file.write(reinterpret_cast<const char*>(piece.data), std::streamsize(piece.size));
+        }
+    }
+    file.close();
+    if (file.fail()) {
+        PrintError(err, DisplayPath(partial.Path()) + ": write failed");
+        return false;
+    }
+    if (!partial.MoveTo(output)) {
+        PrintError(err, DisplayPath(output) + ": cannot be replaced");
+        return false;
+    }
+    return true;
+}
+
+int MakeWindowsUpdater(const MakeUpdaterRequest& request, const std::vector<uint8_t>& payload,
+                       std::ostream& out, std::ostream& err) {
+    std::vector<uint8_t> stub;
+    if (!ReadStub(request.stub, err, &stub)) return kExitBadData;
+    pe::PeImage image;
+    pe::ResourceTree tree;
+    pe::RewrittenImage rewritten;
+    std::string problem;
+    if (!pe::ReadPeImage(stub, &image, &problem) || !pe::ReadResourceTree(stub, image, &tree, &problem)) {
+        PrintError(err, DisplayPath(request.stub) + ": " + problem);
+        return kExitBadData;
+    }
+    pe::SetResource(&tree, pe::ResourceName::Text(u"UPDATE"), pe::ResourceName::Number(kPayloadId),
+                    kPayloadLanguage, payload);
+    if (!pe::RewriteResources(stub, image, tree, &rewritten, &problem)) {
+        PrintError(err, DisplayPath(request.stub) + ": " + problem);
+        return kExitBadData;
+    }
+    if (!WriteOutput(request.output, rewritten, err)) return kExitBadData;
+    out << "made updater " << DisplayPath(request.output) << ": program " << stub.size()
+        << " bytes + payload " << payload.size() << " bytes -> " << rewritten.Size() << " bytes ("
+        << (image.pe32Plus ? "64" : "32") << "-bit Windows, resources "
+        << (rewritten.replacedInPlace ? "replaced in place" : "in a new section") << ")\n";
+    return kExitOk;
+}
+
 
 }  // namespace
 
-fs::path DefaultUpdaterStub() {
+fs::path DefaultUpdaterStub(UpdaterTarget target) {
+    const char* const fileName = target == UpdaterTarget::Windows ? "updater.exe" : "updater";
 #ifdef _WIN32
-    std::wstring name(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, name.data(), DWORD(name.size()));
-    name.resize(length);
-    return fs::path(name).parent_path() / "updater";
+    std::wstring self(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, self.data(), DWORD(self.size()));
+    self.resize(length);
+    return fs::path(self).parent_path() / fileName;
 #else
     std::error_code error;
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
-    return (error ? fs::path(".") : self.parent_path()) / "updater";
+    return (error ? fs::path(".") : self.parent_path()) / fileName;
 #endif
 }
 
 int MakeUpdater(const MakeUpdaterRequest& request, std::ostream& out, std::ostream& err) {
     std::vector<uint8_t> payload;
     if (!ReadPayload(request.payload, err, &payload)) return kExitBadData;
+    if (request.target == UpdaterTarget::Windows) return MakeWindowsUpdater(request, payload, out, err);
 
     std::error_code error;
     std::ifstream stub(request.stub, std::ios::binary);

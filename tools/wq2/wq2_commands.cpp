@@ -984,13 +984,9 @@ int RunExtract(const ParsedArgs& args, Console& console) {
 int RunMakeUpdater(const ParsedArgs& args, Console& console) {
     const char* const command = "make-updater";
     const std::optional<std::string> target = args.Value("target");
-    if (target && *target == "windows") {
-        return UsageError(console.err,
-                          "make-updater --target windows is not available yet; only linux is",
+    if (target && *target != "linux" && *target != "windows") {
+        return UsageError(console.err, "unknown target " + Quoted(*target) + " (linux or windows)",
                           command);
-    }
-    if (target && *target != "linux") {
-        return UsageError(console.err, "unknown target " + Quoted(*target) + " (linux)", command);
     }
     const std::optional<std::string> payload = args.Value("payload");
     const std::optional<std::string> output = args.Value("output");
@@ -1008,7 +1004,8 @@ int RunMakeUpdater(const ParsedArgs& args, Console& console) {
     MakeUpdaterRequest request;
     request.payload = PathFromArgument(*payload);
     request.output = PathFromArgument(*output);
-    request.stub = stub ? PathFromArgument(*stub) : DefaultUpdaterStub();
+    request.target = target && *target == "windows" ? UpdaterTarget::Windows : UpdaterTarget::Linux;
+    request.stub = stub ? PathFromArgument(*stub) : DefaultUpdaterStub(request.target);
     return MakeUpdater(request, console.out, console.err);
 }
 
@@ -1069,17 +1066,23 @@ constexpr const char* kExtractHelp =
     "  -h, --help             show this help\n";
 
 constexpr const char* kMakeUpdaterHelp =
-    "Usage: wq2 make-updater --payload P.wq2 -o OUT [--stub PATH] [--target linux]\n"
-    "Writes OUT: the Linux updater program carrying the archive P.wq2 as its payload\n"
-    "(resource \"UPDATE\", id 102, language 1041), mode 0755. A payload the program\n"
-    "already carries is replaced, so an updater made before can serve as the program.\n"
+    "Usage: wq2 make-updater --payload P.wq2 -o OUT [--stub PATH] [--target linux|windows]\n"
+    "Writes OUT: the updater program carrying the archive P.wq2 as its payload\n"
+    "(resource \"UPDATE\", id 102, language 1041). A payload the program already\n"
+    "carries is replaced, so an updater made before can serve as the program.\n"
+    "\n"
+    "  linux    the Linux updater; the payload goes in a table appended to the\n"
+    "           program, and OUT gets mode 0755\n"
+    "  windows  the Windows updater (32- or 64-bit .exe); the program's resource\n"
+    "           section is rebuilt with the payload added, its dialogs and manifest\n"
+    "           kept. A signed program is refused: sign OUT instead\n"
     "\n"
     "      --payload P.wq2    the archive to carry; it must open as a WQ2 archive\n"
     "  -o, --output OUT       the updater to write; an existing OUT is replaced only\n"
     "                         when all of it was written\n"
-    "      --stub PATH        the updater program (default: 'updater' in the folder\n"
-    "                         that holds wq2)\n"
-    "      --target linux     the only target for now\n"
+    "      --stub PATH        the updater program (default: 'updater', or\n"
+    "                         'updater.exe' for windows, in the folder that holds wq2)\n"
+    "      --target TARGET    linux (the default) or windows\n"
     "  -h, --help             show this help\n";
 
 const std::vector<Command>& Commands() {

@@ -515,8 +515,6 @@ TEST_F(ResourceTableTest, BadUsageExitsWithTwo) {
         {{"make-updater", "-o", out, "--stub", stub}, "--payload"},
         {{"make-updater", "--payload", payload, "--stub", stub}, "-o OUT"},
         {{"make-updater", "--payload", payload, "-o", out, "--stub", stub, "extra"}, "extra"},
-        {{"make-updater", "--payload", payload, "-o", out, "--stub", stub, "--target", "windows"},
-         "windows"},
         {{"make-updater", "--payload", payload, "-o", out, "--stub", stub, "--target", "mac"}, "mac"},
         {{"make-updater", "--payload", payload, "-o", out, "--stub", ""}, "--stub"},
         {{"make-updater", "--payload", payload, "-o", out, "--bogus"}, "--bogus"},

@@ -330,6 +330,8 @@ TEST_F(ShellCopyTest, FolderMergesIntoExistingNamesIgnoringCase) {
     EXPECT_EQ(Read(OnC("game/data/sub/a.txt")), "new a");
 }
 
+// A disc's read-only mark goes with a new copy; a copy that replaces a file
+// keeps that file's mark cleared, as Wine's shell copy leaves it.
 TEST_F(ShellCopyTest, ReplacesTargetsAndCarriesTheReadOnlyAttribute) {
     struct Row {
         const char* name;
@@ -342,6 +344,7 @@ TEST_F(ShellCopyTest, ReplacesTargetsAndCarriesTheReadOnlyAttribute) {
         {"readonly.txt", false, true, true},
         {"fromdisc.txt", true, false, false},
         {"fromdisc-over-readonly.txt", true, true, true},
+        {"fromdisc-over-writable.txt", true, true, false},
     };
     for (const Row& row : rows) {
         const std::string source = std::string("src\\") + row.name;
@@ -358,7 +361,7 @@ TEST_F(ShellCopyTest, ReplacesTargetsAndCarriesTheReadOnlyAttribute) {
         EXPECT_EQ(CopyOne("C:\\" + source, "C:\\" + target, kQuiet), 0) << row.name;
         EXPECT_EQ(Read(OnC("dest/") + row.name), std::string("new ") + row.name);
         EXPECT_EQ(GetFileAttributesA(("C:\\" + target).c_str()),
-                  row.sourceReadOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL)
+                  row.sourceReadOnly && !row.targetExists ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL)
             << row.name;
     }
     EXPECT_EQ(Tree(OnC("dest")).size(), std::size(rows));  // no temporary left beside them

@@ -232,6 +232,22 @@ TEST_F(UpdateList, KeptDataFileIsRewrittenWithItsOwnContentByASafeReplace) {
     }
 }
 
+TEST_F(UpdateList, KeptReadOnlyDataFileIsNotRewritten) {
+    // A rename cannot replace a read-only file on Windows; the file stays as it
+    // is, time and mark included, on every system.
+    WriteBytes(C("Data/save.dat"), "player's progress");
+    SetTime(C("Data/save.dat"), kOld);
+    ASSERT_TRUE(SetFileAttributesA("C:\\Data\\save.dat", FILE_ATTRIBUTE_READONLY));
+    UpdateSection({"UpdateFile00=d,save.dat"});
+    ParseUpdateList();
+    ASSERT_EQ(Apply(), 1);
+    EXPECT_EQ(Read(C("Data/save.dat")), "player's progress");
+    EXPECT_NE(GetFileAttributesA("C:\\Data\\save.dat") & FILE_ATTRIBUTE_READONLY, 0u);
+    struct stat st {};
+    ASSERT_EQ(stat(C("Data/save.dat").c_str(), &st), 0);
+    EXPECT_LT(uint64_t(st.st_mtim.tv_sec), uint64_t(1500000000));
+}
+
 TEST_F(UpdateList, FailuresEndTheWizardAfterTheirMessages) {
     const RecordedBox writeFailed = {"ファイルの書き込みに失敗しました", "UPDATE", MB_OK | MB_ICONERROR, nullptr};
     struct Case {

@@ -295,9 +295,13 @@ private:
         const timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
         if (futimens(tempFd_, times) != 0) return Fail(ErrorFromErrno(errno, temp_), item.to);
         // The read-only attribute (no write permission for the owner) goes
-        // with the file, as Windows copies a disc's files read-only.
+        // with a new file, as a disc's files are copied read-only. A file that
+        // replaces one already there keeps that file's cleared mark: the shell
+        // clears the mark to replace it, as Wine's copy does.
         struct stat written;
-        if ((source.st_mode & S_IWUSR) == 0 &&
+        struct stat existing;
+        const bool replacing = stat(item.to.c_str(), &existing) == 0;
+        if ((source.st_mode & S_IWUSR) == 0 && !replacing &&
             (fstat(tempFd_, &written) != 0 || fchmod(tempFd_, written.st_mode & 07555) != 0)) {
             return Fail(ErrorFromErrno(errno, temp_), item.to);
         }

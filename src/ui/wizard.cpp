@@ -39,7 +39,10 @@ void OnCommand(HWND window, int id) {
         case IDC_NEXT:
         case IDC_BACK: Step(window, id); break;
         case IDC_CANCEL:
-            if (!Updater.WizardBusy) EndDialog(window, -1);
+            // Escape and the close box arrive as this command even where the
+            // dialog manager does not check the button (Wine's does not); a
+            // disabled Cancel, as on the completion page, ends nothing.
+            if (!Updater.WizardBusy && IsWindowEnabled(GetDlgItem(window, IDC_CANCEL))) EndDialog(window, -1);
             break;
         case IDC_AGREE:
             EnableControl(window, IDC_NEXT, 1);

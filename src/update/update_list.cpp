@@ -87,6 +87,13 @@ bool IsExistingFile(const char* path) {
 // the same replace-by-rename as every other write, so the player's data is never
 // half-written. False when there is no readable file to keep.
 bool KeepDataFile(const char* target) {
+    // A read-only file cannot be replaced by a rename on Windows, so the rewrite
+    // would fail there; it is left as it is everywhere, which is that outcome.
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return true;
+    }
     uint32_t size = 0;
     uint8_t* content = ReadWholeFile(target, &size);
     if (content == nullptr) return false;

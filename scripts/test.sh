@@ -2,13 +2,15 @@
 # The whole test suite: the Windows cross builds (the i686 updater that ships and
 # the x86_64 one that runs under Wine), then an optimised build and an
 # AddressSanitizer + UndefinedBehaviorSanitizer build, each with every test; the
-# tests read the Windows updaters' resources and run one under Wine. Run from
-# anywhere; exits non-zero on any failure.
+# tests read the Windows updaters' resources and run one under Wine, and the
+# scenario suite runs the Linux updater and the x86_64 Windows updater (under
+# Wine) through the same scenarios. Run from anywhere; exits non-zero on any
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh cmake ninja-build g++ pkg-config libgtest-dev libgtk-3-dev g++-mingw-w64-x86-64 \
   g++-mingw-w64-i686 xvfb xdotool x11-utils imagemagick time python3 fonts-ipafont-gothic libx11-dev \
-  genisoimage fuseiso
+  genisoimage fuseiso wine64 locales
 
 # First, since the host builds' tests read these executables.
 echo "== Windows cross builds (mingw-w64): i686 and x86_64"

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -153,11 +154,16 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
         close(fd);
         return std::nullopt;
     }
-    // Read up to one byte past the cap, so a file that grew since fstat is
-    // still caught.
-    std::string data(kMaxFileBytes + 1, '\0');
+    // Sized from fstat (settings files are small and read often), growing if
+    // the file grew since, up to one byte past the cap, so a file that grew
+    // beyond it is still caught.
+    std::string data(static_cast<std::size_t>(st.st_size) + 1, '\0');
     std::size_t got = 0;
-    while (got < data.size()) {
+    for (;;) {
+        if (got == data.size()) {
+            if (data.size() > kMaxFileBytes) break;
+            data.resize(std::min(data.size() * 2, kMaxFileBytes + 1));
+        }
         ssize_t n = read(fd, data.data() + got, data.size() - got);
         if (n < 0 && errno == EINTR) {
             continue;

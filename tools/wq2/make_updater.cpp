@@ -37,23 +37,36 @@ constexpr size_t kCopyChunk = size_t(1) << 20;
 
 void PrintError(std::ostream& err, const std::string& message) { err << "wq2: " << message << '\n'; }
 
-// The whole payload, checked as the updater's reader will open it. An archive's
-// offsets are 32-bit, so it is below 4 GiB.
-bool ReadPayload(const fs::path& path, std::ostream& err, std::vector<uint8_t>* image) {
-    std::ifstream in(path, std::ios::binary);
+// A whole input file of below 4 GiB (the formats' offsets are 32-bit) into
+// `image`. False after one of the three messages, each following the file's name:
+// it cannot be opened, it is too large, or reading it failed.
+bool ReadWholeInput(const fs::path& path, std::ostream& err, std::vector<uint8_t>* image, const char* unopenable,
+                    const char* tooLarge, const char* unreadable) {
     std::error_code error;
-    const uint64_t size = fs::is_regular_file(path, error) ? fs::file_size(path, error) : 0;
-    if (!in || error || !fs::is_regular_file(path, error)) {
-        PrintError(err, DisplayPath(path) + ": cannot be opened for reading");
+    const bool regular = fs::is_regular_file(path, error);
+    const uint64_t size = regular ? fs::file_size(path, error) : 0;
+    std::ifstream in(path, std::ios::binary);
+    if (!in || error || !regular) {
+        PrintError(err, DisplayPath(path) + unopenable);
         return false;
     }
     if (size > res::kMaxDataSize) {
-        PrintError(err, DisplayPath(path) + ": not a usable archive: larger than 4 GiB");
+        PrintError(err, DisplayPath(path) + tooLarge);
         return false;
     }
     image->resize(size_t(size));
     if (!in.read(reinterpret_cast<char*>(image->data()), std::streamsize(size))) {
-        PrintError(err, DisplayPath(path) + ": cannot be read");
+        PrintError(err, DisplayPath(path) + unreadable);
+        return false;
+    }
+    return true;
+}
+
+// The whole payload, checked as the updater's reader will open it. An archive's
+// offsets are 32-bit, so it is below 4 GiB.
+bool ReadPayload(const fs::path& path, std::ostream& err, std::vector<uint8_t>* image) {
+    if (!ReadWholeInput(path, err, image, ": cannot be opened for reading", ": not a usable archive: larger than 4 GiB",
+                        ": cannot be read")) {
         return false;
     }
     size_t blockSize = 0;
@@ -109,24 +122,8 @@ void WriteZeros(std::ofstream& out, uint64_t count) {
 
 // The whole stub. A Windows program's offsets are 32-bit, so it is below 4 GiB.
 bool ReadStub(const fs::path& path, std::ostream& err, std::vector<uint8_t>* image) {
-    std::error_code error;
-    const bool regular = fs::is_regular_file(path, error);
-    const uint64_t size = regular ? fs::file_size(path, error) : 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in || error || !regular) {
-        PrintError(err, DisplayPath(path) + ": the updater program cannot be read");
-        return false;
-    }
-    if (size > res::kMaxDataSize) {
-        PrintError(err, DisplayPath(path) + ": not a Windows program: larger than 4 GiB");
-        return false;
-    }
-    image->resize(size_t(size));
-    if (!in.read(reinterpret_cast<char*>(image->data()), std::streamsize(size))) {
-        PrintError(err, DisplayPath(path) + ": the updater program cannot be read");
-        return false;
-    }
-    return true;
+    return ReadWholeInput(path, err, image, ": the updater program cannot be read",
+                          ": not a Windows program: larger than 4 GiB", ": the updater program cannot be read");
 }
 
 // Writes the image piece by piece beside `output` and moves it there once whole.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "path_map.h"
+#include "win32_registry.h"
 #include "win32_shell.h"
 
 namespace {
@@ -23,56 +24,13 @@ using wq2::platform::SameIgnoringAsciiCase;
 constexpr char kDefaultMountTable[] = "/proc/self/mountinfo";
 const char* g_mountTable = kDefaultMountTable;
 
-// A system.reg beyond this is not one Wine wrote.
-constexpr std::streamoff kMaxRegistrySize = 64 * 1024 * 1024;
-
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// The text from line[pos] up to the unescaped closer; pos ends past it. Only
-// ASCII names and values matter here, so an escape stands for the character
-// after the backslash ("\\\\" for "\\", "\\\"" for a quote); Wine's escapes
-// for other characters come out garbled, which no drive entry has.
-bool ReadQuoted(std::string_view line, std::size_t& pos, char closer, std::string& out) {
-    out.clear();
-    while (pos < line.size()) {
-        char c = line[pos++];
-        if (c == closer) {
-            return true;
-        }
-        if (c == '\\' && pos < line.size()) {
-            c = line[pos++];
-        }
-        out += c;
-    }
-    return false;
-}
-
 // The type Wine's configuration recorded for the drive (the value "q:" under
-// HKEY_LOCAL_MACHINE\Software\Wine\Drives in <prefix>/system.reg, whose
-// sections name keys below HKEY_LOCAL_MACHINE), or empty.
+// HKEY_LOCAL_MACHINE\Software\Wine\Drives, kept in <prefix>/system.reg), or
+// empty.
 std::string RecordedType(char letter) {
-    std::ifstream file(wq2::platform::WinePrefix() + "/system.reg", std::ios::binary);
-    if (!file || !file.seekg(0, std::ios::end) || file.tellg() > kMaxRegistrySize || !file.seekg(0)) {
-        return {};
-    }
-    const std::string wanted{letter, ':'};
-    bool inDrives = false;
-    std::string line;
-    std::string name;
-    std::string value;
-    while (std::getline(file, line)) {
-        std::size_t pos = 1;
-        if (!line.empty() && line[0] == '[') {
-            inDrives = ReadQuoted(line, pos, ']', name) && SameIgnoringAsciiCase(name, "Software\\Wine\\Drives");
-        } else if (inDrives && !line.empty() && line[0] == '"' && ReadQuoted(line, pos, '"', name) &&
-                   SameIgnoringAsciiCase(name, wanted) && line.compare(pos, 2, "=\"") == 0) {
-            pos += 2;
-            if (ReadQuoted(line, pos, '"', value)) {
-                return value;
-            }
-        }
-    }
-    return {};
+    return wq2::platform::ReadPrefixRegistryString("system.reg", "Software\\Wine\\Drives", std::string{letter, ':'});
 }
 
 // A mount point as mountinfo writes it: space, tab, newline and backslash as

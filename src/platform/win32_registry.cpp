@@ -62,8 +62,9 @@ bool IsOpenKey(HKEY key) {
     return g_keys.count(key) != 0;
 }
 
-std::optional<std::string> ReadUserReg() {
-    std::string path = wq2::platform::WinePrefix() + "/user.reg";
+// The text of one of the prefix's registry files ("user.reg", "system.reg").
+std::optional<std::string> ReadRegistryFile(const char* fileName) {
+    std::string path = wq2::platform::WinePrefix() + "/" + fileName;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return std::nullopt;
@@ -545,7 +546,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD /*options*/, REGS
         path += path.empty() ? utf8 : "\\" + utf8;
     }
 
-    std::optional<std::string> text = ReadUserReg();
+    std::optional<std::string> text = ReadRegistryFile("user.reg");
     if (!text) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -609,4 +610,18 @@ LSTATUS WINAPI RegCloseKey(HKEY key) {
     }
     delete key;
     return ERROR_SUCCESS;
+}
+
+std::string wq2::platform::ReadPrefixRegistryString(const char* fileName, const std::string& keyPath,
+                                                    const std::string& valueName) {
+    std::optional<std::string> text = ReadRegistryFile(fileName);
+    if (!text) return {};
+    KeyContents key = FindKey(*text, keyPath);
+    for (const Value& value : key.values) {
+        if (!SameIgnoringAsciiCase(value.name, valueName) || !IsStringType(value.type)) continue;
+        std::string result(value.data.begin(), value.data.end());
+        result.resize(std::strlen(result.c_str()));
+        return result;
+    }
+    return {};
 }

@@ -22,6 +22,8 @@
 // Windows.
 #pragma once
 
+#include <string>
+
 #include "win32_types.h"
 
 // An open key. Callers never look inside.
@@ -87,3 +89,14 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
 // Closes a key from RegOpenKeyExA. ERROR_INVALID_HANDLE for anything else,
 // including a key already closed.
 LSTATUS WINAPI RegCloseKey(HKEY key);
+
+namespace wq2::platform {
+
+// The string value `valueName` of the key `keyPath` (both UTF-8, ASCII case
+// ignored, the path relative to the file's root) in the prefix's registry file
+// `fileName` ("system.reg" for HKEY_LOCAL_MACHINE), read with the same rules
+// as the calls above, as code page 932 text. Empty when the file, key or value
+// is missing or the value is no string.
+std::string ReadPrefixRegistryString(const char* fileName, const std::string& keyPath, const std::string& valueName);
+
+}  // namespace wq2::platform

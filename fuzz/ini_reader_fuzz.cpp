@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "win32_ini.h"
 
 namespace {
@@ -38,11 +39,7 @@ std::string MakePrefix() {
     return root + "/c/fuzz.ini";
 }
 
-void Check(bool ok) {
-    if (!ok) {
-        __builtin_trap();
-    }
-}
+using fuzzinput::Check;
 
 std::string Get(const char* section, const char* key, DWORD size) {
     constexpr char kFill = '\x7F';
@@ -61,14 +58,7 @@ std::string Get(const char* section, const char* key, DWORD size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = MakePrefix();
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        std::abort();
-    }
-    if (size) {
-        std::fwrite(data, 1, size, file);
-    }
-    std::fclose(file);
+    fuzzinput::WriteInput(path, data, size);
 
     static const struct {
         const char* section;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "win32_registry.h"
 
 namespace {
@@ -30,11 +31,7 @@ std::string MakePrefix() {
     return std::string(pattern) + "/user.reg";
 }
 
-void Check(bool ok) {
-    if (!ok) {
-        __builtin_trap();
-    }
-}
+using fuzzinput::Check;
 
 void Query(HKEY key, const char* name) {
     constexpr BYTE kFill = 0xA5;
@@ -70,14 +67,7 @@ void Query(HKEY key, const char* name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = MakePrefix();
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        std::abort();
-    }
-    if (size) {
-        std::fwrite(data, 1, size, file);
-    }
-    std::fclose(file);
+    fuzzinput::WriteInput(path, data, size);
 
     static const struct {
         const char* key;

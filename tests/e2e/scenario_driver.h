@@ -77,6 +77,8 @@ inline std::string Quote(const std::string& bytes) {
 class Transcript {
 public:
     explicit Transcript(const char* path) : file_(std::fopen(path, "wb")) {}
+    // Takes over a file opened for writing.
+    explicit Transcript(std::FILE* file) : file_(file) {}
     ~Transcript() {
         if (file_ != nullptr) std::fclose(file_);
     }
@@ -188,5 +190,34 @@ public:
 private:
     std::deque<std::string> pending_;
 };
+
+// The command line both drivers take, and the start of their run: the usage
+// line, the scenario's actions and the transcript file. False after a message
+// on standard error (the driver then exits with 2).
+struct CommandLine {
+    const char* updater;
+    const char* discStaged;
+    const char* discDrive;
+};
+
+inline bool StartRun(const char* program, int argc, char** argv, Actions& actions, std::FILE** transcriptFile,
+                     CommandLine& line) {
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: %s UPDATER ACTIONS TRANSCRIPT DISC_STAGED DISC_DRIVE\n", program);
+        return false;
+    }
+    std::string error;
+    if (!actions.Load(argv[2], &error)) {
+        std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+        return false;
+    }
+    *transcriptFile = std::fopen(argv[3], "wb");
+    if (*transcriptFile == nullptr) {
+        std::fprintf(stderr, "%s: cannot write %s\n", program, argv[3]);
+        return false;
+    }
+    line = {argv[1], argv[4], argv[5]};
+    return true;
+}
 
 }  // namespace scenario

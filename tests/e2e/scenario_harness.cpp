@@ -221,32 +221,22 @@ int ButtonOf(const std::string& action) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: scenario_harness UPDATER.EXE ACTIONS TRANSCRIPT DISC_STAGED DISC_DRIVE\n");
-        return 2;
-    }
     scenario::Actions actions;
-    std::string error;
-    if (!actions.Load(argv[2], &error)) {
-        std::fprintf(stderr, "scenario_harness: %s\n", error.c_str());
-        return 2;
-    }
-    scenario::Transcript transcript(argv[3]);
-    if (!transcript.IsOpen()) {
-        std::fprintf(stderr, "scenario_harness: cannot write %s\n", argv[3]);
-        return 2;
-    }
-    discStaged = argv[4];
-    discDrive = argv[5];
+    std::FILE* transcriptFile = nullptr;
+    scenario::CommandLine line;
+    if (!scenario::StartRun("scenario_harness", argc, argv, actions, &transcriptFile, line)) return 2;
+    scenario::Transcript transcript(transcriptFile);
+    discStaged = line.discStaged;
+    discDrive = line.discDrive;
     if (!actions.DoLeading(transcript, OnMachine)) return 1;
 
-    std::string commandLine = std::string("\"") + argv[1] + "\"";
+    std::string commandLine = std::string("\"") + line.updater + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessA(argv[1], commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessA(line.updater, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &child)) {
-        std::fprintf(stderr, "scenario_harness: cannot start %s (error %lu)\n", argv[1], GetLastError());
+        std::fprintf(stderr, "scenario_harness: cannot start %s (error %lu)\n", line.updater, GetLastError());
         return 2;
     }
     CloseHandle(child.hThread);

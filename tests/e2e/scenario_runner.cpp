@@ -187,26 +187,16 @@ void OnWizard(HWND wizard) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: scenario_runner UPDATER ACTIONS TRANSCRIPT DISC_STAGED DISC_DRIVE\n");
-        return 2;
-    }
-    std::string error;
-    if (!actions.Load(argv[2], &error)) {
-        std::fprintf(stderr, "scenario_runner: %s\n", error.c_str());
-        return 2;
-    }
-    scenario::Transcript output(argv[3]);
-    if (!output.IsOpen()) {
-        std::fprintf(stderr, "scenario_runner: cannot write %s\n", argv[3]);
-        return 2;
-    }
+    std::FILE* transcriptFile = nullptr;
+    scenario::CommandLine line;
+    if (!scenario::StartRun("scenario_runner", argc, argv, actions, &transcriptFile, line)) return 2;
+    scenario::Transcript output(transcriptFile);
     transcript = &output;
-    discStaged = argv[4];
-    discDrive = argv[5];
+    discStaged = line.discStaged;
+    discDrive = line.discDrive;
 
     if (!actions.DoLeading(output, OnMachine)) GiveUp();
-    HMODULE updater = wq2::platform::OpenModuleForTest(argv[1]);
+    HMODULE updater = wq2::platform::OpenModuleForTest(line.updater);
     SetMessageBoxHandler(OnBox);
     wq2::platform::SetDialogScript(OnWizard);
     const int code = RunStartup(updater);

@@ -21,9 +21,10 @@
 #include <tuple>
 #include <vector>
 
+#include "payload_writer.h"
 #include "pe_file.h"
 #include "pe_resources.h"
-#include "payload_writer.h"
+#include "stored_archive.h"
 #include "windows_stub.h"
 #include "wq2_run.h"
 
@@ -341,13 +342,7 @@ protected:
     // A stored archive, so its bytes are the entry's plus a little.
     fs::path MakeArchive(const std::string& relative, const std::string& content) {
         const fs::path path = Path(relative);
-        std::ofstream out(path, std::ios::binary);
-        wq2::PayloadWriter writer(out, {});
-        std::string error;
-        EXPECT_TRUE(writer.AddEntry("data.bin", 0, reinterpret_cast<const uint8_t*>(content.data()),
-                                    content.size(), wq2::EntryStorage::Stored, &error))
-            << error;
-        EXPECT_TRUE(writer.Finish(&error)) << error;
+        wq2test::WriteStoredArchive(path, content);
         return path;
     }
 

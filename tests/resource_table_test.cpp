@@ -22,6 +22,7 @@
 #include "payload_reader.h"
 #include "payload_writer.h"
 #include "resource_table.h"
+#include "stored_archive.h"
 #include "win32_files.h"
 #include "win32_resources.h"
 #include "wq2_commands.h"
@@ -76,13 +77,7 @@ protected:
     // A small stored archive, so its bytes are easy to tell apart.
     fs::path MakeArchive(const std::string& relative, const std::string& content) {
         const fs::path path = Path(relative);
-        std::ofstream out(path, std::ios::binary);
-        wq2::PayloadWriter writer(out, {});
-        std::string error;
-        EXPECT_TRUE(writer.AddEntry("data.bin", 0, reinterpret_cast<const uint8_t*>(content.data()),
-                                    content.size(), wq2::EntryStorage::Stored, &error))
-            << error;
-        EXPECT_TRUE(writer.Finish(&error)) << error;
+        wq2test::WriteStoredArchive(path, content);
         return path;
     }
 
